@@ -1,0 +1,1 @@
+#include "installer/installer_cli.h"

@@ -1,0 +1,1 @@
+#include "installer/service_install.h"

@@ -1,0 +1,22 @@
+// Processes and waiting.
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+// Sleep(ms).
+void sleepMs(std::uint32_t ms);
+
+// True when the attributes of the file can be read; a directory counts too.
+// The name is Windows-style: the stand-in reads "\" as "/".
+bool fileExists(const char* path);
+
+// Starts the resolved file as a new process and does not wait for it.
+// commandLine is what Windows hands the process (CreateProcessA); argv is
+// the same line in pieces, null-terminated, for systems that take a vector.
+// The process inherits inheritable handles, the environment and the
+// current directory; no creation flags. Handles of the new process are
+// released at once. Returns false (with lastError) when nothing started.
+bool startProcess(const char* file, const char* commandLine, const char* const* argv);
+
+}  // namespace platform

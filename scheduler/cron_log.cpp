@@ -1,0 +1,1 @@
+#include "scheduler/cron_log.h"

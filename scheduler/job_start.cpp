@@ -1,0 +1,1 @@
+#include "scheduler/job_start.h"

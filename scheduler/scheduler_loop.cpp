@@ -1,0 +1,1 @@
+#include "scheduler/scheduler_loop.h"

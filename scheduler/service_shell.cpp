@@ -1,0 +1,1 @@
+#include "scheduler/service_shell.h"

@@ -1,0 +1,3 @@
+#include "scheduler/service_shell.h"
+
+int main() { return scheduler::zyklantMain(); }

@@ -1,0 +1,1 @@
+#include "settings/install_settings.h"

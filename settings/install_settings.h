@@ -1,0 +1,29 @@
+// Where the system is installed, and which version it is: two registry
+// values that the setup step writes and nothing here ever writes.
+#pragma once
+#include <cstddef>
+
+namespace settings {
+
+constexpr const char* kSettingsKey = "Software\\Pexa\\Horamat";
+constexpr std::size_t kValueSize = 256;
+// Every name appended to the path ("\CronTab.txt", "\Horamat.log",
+// "\Zyklant.exe") is 12 characters; the result must fit 256 bytes.
+constexpr std::size_t kAppendedNameLength = 12;
+constexpr std::size_t kMaxInstallPathLength = kValueSize - 1 - kAppendedNameLength;  // 243
+
+enum class Variant { Scheduler, Installer };
+
+struct InstallSettingsRecord {
+  char path[kValueSize];
+  char version[kValueSize];
+};
+
+// Filled once at start-up by readInstallSettings, read-only afterwards.
+extern InstallSettingsRecord InstallSettings;
+
+// Reads Path and Version. 1 on success, 0 on failure; the installer's
+// variant prints its diagnostic line first.
+int readInstallSettings(Variant variant);
+
+}  // namespace settings

@@ -1,0 +1,33 @@
+# Every tests/unit/<name>_test.cpp is one test program; tests/support holds
+# what several of them share; tests/tools holds small programs that the
+# tests start (test services, job programs).
+file(GLOB HORAMAT_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+add_library(horamat_test_support STATIC ${HORAMAT_TEST_SUPPORT} ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cpp)
+target_include_directories(horamat_test_support PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(horamat_test_support PUBLIC horamat_scheduler horamat_installer gtest)
+target_compile_definitions(horamat_test_support PUBLIC
+  HORAMAT_TEST_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+
+file(GLOB HORAMAT_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.cpp)
+foreach(tool_source ${HORAMAT_TEST_TOOLS})
+  get_filename_component(tool ${tool_source} NAME_WE)
+  add_executable(${tool} ${tool_source})
+  target_link_libraries(${tool} PRIVATE horamat_scheduler horamat_installer)
+  target_include_directories(${tool} PRIVATE ${CMAKE_SOURCE_DIR})
+endforeach()
+
+file(GLOB HORAMAT_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/unit/*_test.cpp)
+foreach(test_source ${HORAMAT_UNIT_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  horamat_gtest(${test_name} SOURCES ${test_source} LIBS horamat_test_support)
+endforeach()
+
+if(CMAKE_CROSSCOMPILING)
+  file(GLOB HORAMAT_E2E CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_*.sh)
+else()
+  file(GLOB HORAMAT_E2E CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/native_*.sh)
+endif()
+foreach(script ${HORAMAT_E2E})
+  get_filename_component(e2e_name ${script} NAME_WE)
+  horamat_e2e(e2e_${e2e_name} ${e2e_name}.sh)
+endforeach()
