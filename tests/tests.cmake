@@ -2,7 +2,7 @@
 # what several of them share; tests/tools holds small programs that the
 # tests start (test services, job programs).
 file(GLOB HORAMAT_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
-add_library(horamat_test_support STATIC ${HORAMAT_TEST_SUPPORT} ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cpp)
+add_library(horamat_test_support STATIC ${HORAMAT_TEST_SUPPORT})
 target_include_directories(horamat_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(horamat_test_support PUBLIC horamat_scheduler horamat_installer gtest)
 target_compile_definitions(horamat_test_support PUBLIC

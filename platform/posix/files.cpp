@@ -1,0 +1,66 @@
+// Files on the stand-in, read the way Windows text mode reads them.
+//
+// Sharing needs nothing here: POSIX has no share modes, an editor may
+// rewrite the table and a viewer read the log while the scheduler holds
+// them. Descriptors are inheritable by default (no "e" mode, no
+// O_CLOEXEC), which is what Windows' fopen gives as well; keep it so.
+#include "platform/files.h"
+
+#include <cerrno>
+
+#include "platform/errors.h"
+#include "platform/posix/internal.h"
+
+namespace platform {
+
+namespace {
+constexpr std::size_t kPathSize = 4096;
+}
+
+std::FILE* openFile(const char* path, const char* mode) {
+  char posixPath[kPathSize];
+  if (!posix::toPosixPath(path, posixPath, sizeof posixPath)) {
+    errno = ENAMETOOLONG;
+    posix::setLastErrorFromErrno();
+    return nullptr;
+  }
+  std::FILE* file = std::fopen(posixPath, mode);
+  if (file == nullptr) posix::setLastErrorFromErrno();
+  return file;
+}
+
+// fgets, plus the one translation of Windows text mode that matters for
+// a table written on Windows: CR directly before LF is dropped. A lone CR,
+// or a CR at the end of the file, is kept, as there. The CR never takes a
+// place of its own in the buffer: a 255-character line ending in CRLF,
+// read with 256 bytes, gives its 255 characters and then a piece "\n",
+// exactly as Windows does.
+char* readLine(char* buffer, int size, std::FILE* file) {
+  if (size <= 0) return nullptr;
+  int count = 0;
+  bool failed = false;
+  while (count < size - 1) {
+    int c = std::getc(file);
+    if (c == EOF) {
+      failed = std::ferror(file) != 0;
+      break;
+    }
+    if (c == '\r') {
+      int next = std::getc(file);
+      if (next == '\n') {
+        c = '\n';
+      } else if (next != EOF) {
+        std::ungetc(next, file);
+      }
+    }
+    buffer[count++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  // As fgets: a read error, or the end of the file with nothing read, is a
+  // null pointer; a buffer of one byte gets the empty string.
+  if (failed || (count == 0 && size > 1)) return nullptr;
+  buffer[count] = '\0';
+  return buffer;
+}
+
+}  // namespace platform

@@ -1,0 +1,46 @@
+// Processes on Windows.
+#include "platform/process.h"
+
+#include <array>
+
+#include <windows.h>
+
+#include "platform/bounded_text.h"
+#include "platform/errors.h"
+
+namespace platform {
+
+namespace {
+// CreateProcessA takes at most 32767 characters of command line, and may
+// write into the buffer it is given, so it gets a copy.
+constexpr std::size_t kCommandLineSize = 32768;
+}  // namespace
+
+void sleepMs(std::uint32_t ms) { Sleep(ms); }
+
+bool fileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool startProcess(const char* file, const char* commandLine, const char* const* argv) {
+  (void)argv;  // Windows takes the joined line; the program splits it itself
+  std::array<char, kCommandLineSize> line{};
+  if (!copyText(line.data(), line.size(), commandLine)) {
+    setLastError(kErrorInvalidParameter);
+    return false;
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  // Inheritable handles go along (the job table is one of them during a
+  // scan); environment and current directory are the scheduler's own; a
+  // ".bat" or ".cmd" file is run by the system through its interpreter.
+  if (!CreateProcessA(file, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return false;  // GetLastError tells why
+  }
+  // Nobody waits for a job or reads its exit code.
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  return true;
+}
+
+}  // namespace platform

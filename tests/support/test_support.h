@@ -1,0 +1,58 @@
+// What several test programs share: scratch folders, whole-file reads and
+// writes, and a simulated clock for the scheduler loop.
+#pragma once
+#include <cstdint>
+#include <ctime>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scheduler/scheduler_loop.h"
+
+namespace testsupport {
+
+// A fresh empty folder under the system's temp folder, named after tag.
+std::string makeTempDir(const char* tag);
+void removeTree(const std::string& path);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool pathExists(const std::string& path);
+// Joins folder and name with the platform's separator.
+std::string joinPath(const std::string& dir, const std::string& name);
+std::vector<std::string> splitLines(const std::string& text);
+
+// The loop's clock in tests: time in milliseconds, advanced only by the
+// loop's own sleeps, which may overshoot by a fixed amount and a random
+// jitter, as Windows' timer granularity does.
+struct SimulatedClock {
+  std::int64_t nowMs = 0;
+  std::uint32_t overshootMicros = 0;  // added to every sleep
+  std::uint32_t jitterMaxMs = 0;      // 0..jitterMaxMs added at random
+  std::mt19937 random{12345};
+  std::uint64_t sleeps = 0;
+  std::uint64_t sleptMs = 0;
+  std::int64_t overshootRemainder = 0;  // micros not yet added
+};
+extern SimulatedClock gClock;
+extern const scheduler::Clock kSimulatedClock;
+
+// Local calendar time of the given local date and time (mktime, DST guessed).
+std::time_t localTime(int year, int month, int day, int hour, int minute, int second);
+
+// Sets the process's time zone (TZ, tzset). False where the C library has
+// no such zone.
+bool setTimeZone(const char* tz);
+
+}  // namespace testsupport
+
+namespace testsupport {
+
+// Sets (or, with nullptr, removes) an environment variable of this process.
+void setEnvironment(const char* name, const char* value);
+
+// Natively: points the stand-in at a fresh root folder and returns it (the
+// caller removes it). Under Windows the real registry and Service Control
+// Manager are used and the result is empty.
+std::string useScratchPlatformRoot();
+
+}  // namespace testsupport

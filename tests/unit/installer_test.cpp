@@ -1,0 +1,575 @@
+// The installer: its console blocks byte for byte, the command-line
+// dispatch, and installation and removal against the real Service Control
+// Manager (the stand-in natively, Wine's under Wine) with a test service
+// whose stop behaviour each case chooses.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installer/installer_cli.h"
+#include "installer/service_install.h"
+#include "platform/errors.h"
+#include "platform/registry.h"
+#include "platform/registry_admin.h"
+#include "platform/service_client.h"
+#include "platform/service_status.h"
+#include "settings/install_settings.h"
+#include "tests/support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr bool kOnWindows = fs::path::preferred_separator == '\\';
+
+// ---------------------------------------------------------------------------
+// Standard output, captured into a file around one call.
+
+std::string gCaptureFile;
+
+struct Captured {
+  int result;
+  std::string output;
+};
+
+template <typename F>
+Captured capture(F&& body) {
+  std::fflush(stdout);
+  const int saved = dup(fileno(stdout));
+  std::FILE* sink = std::fopen(gCaptureFile.c_str(), "w");
+  if (saved < 0 || sink == nullptr) {
+    ADD_FAILURE() << "cannot redirect standard output";
+    return {-1, ""};
+  }
+  dup2(fileno(sink), fileno(stdout));
+  std::fclose(sink);
+  const int result = body();
+  std::fflush(stdout);
+  dup2(saved, fileno(stdout));
+  close(saved);
+  // Read back in text mode: on Windows the CR of every line end goes again.
+  std::string output;
+  if (std::FILE* in = std::fopen(gCaptureFile.c_str(), "r")) {
+    char piece[512];
+    std::size_t n;
+    while ((n = std::fread(piece, 1, sizeof piece, in)) > 0) output.append(piece, n);
+    std::fclose(in);
+  }
+  return {result, output};
+}
+
+// ---------------------------------------------------------------------------
+// The removal's wait, counted. By default it does not wait at all, so that
+// a failing case never sits out 100 seconds.
+
+int gSleeps = 0;
+std::uint32_t gLastSleepMs = 0;
+std::uint32_t gRealWaitMs = 0;  // how long each counted sleep really waits
+
+void countingSleep(std::uint32_t ms) {
+  ++gSleeps;
+  gLastSleepMs = ms;
+  if (gRealWaitMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gRealWaitMs));
+}
+
+// ---------------------------------------------------------------------------
+// The whole process runs on settings of its own: natively a fresh stand-in
+// root, and on Windows a registry key that every case writes again.
+
+std::string gPlatformRoot;
+
+struct InstallerEnvironment : ::testing::Environment {
+  void SetUp() override {
+    if (!kOnWindows) {
+      gPlatformRoot = makeTempDir("h4_root");
+      static std::string assignment;
+      assignment = "HORAMAT_PLATFORM_ROOT=" + gPlatformRoot;
+      putenv(assignment.data());
+    }
+    gCaptureFile = joinPath(makeTempDir("h4_out"), "stdout.txt");
+    installer::setRemovalSleep(countingSleep);
+  }
+  void TearDown() override {
+    installer::setRemovalSleep(nullptr);
+    removeTree(fs::path(gCaptureFile).parent_path().string());
+    if (!gPlatformRoot.empty()) removeTree(gPlatformRoot);
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const gEnvironment =
+    ::testing::AddGlobalTestEnvironment(new InstallerEnvironment);
+
+void setRecord(const std::string& path, const std::string& version) {
+  std::snprintf(settings::InstallSettings.path, sizeof settings::InstallSettings.path, "%s", path.c_str());
+  std::snprintf(settings::InstallSettings.version, sizeof settings::InstallSettings.version, "%s",
+                version.c_str());
+}
+
+void writeSettings(const std::string& path, const std::string& version) {
+  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Path", path.c_str()), 0);
+  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Version", version.c_str()), 0);
+}
+
+void deleteSettings() { platform::regDeleteKey(settings::kSettingsKey); }
+
+// ---------------------------------------------------------------------------
+// The texts left to whoever ships the program come from the build; they are
+// read off one banner and one report and then expected everywhere.
+
+struct ShippedTexts {
+  std::string notice;
+  std::string mailLine;
+  std::string webLine;
+};
+
+const ShippedTexts& shippedTexts() {
+  static ShippedTexts texts = [] {
+    ShippedTexts t;
+    setRecord("", "");
+    std::string banner = capture([] { installer::printBanner(""); return 0; }).output;
+    const std::string head = "Horamat  - ";
+    if (banner.rfind(head, 0) == 0 && banner.size() > head.size() + 1 && banner.back() == '\n') {
+      t.notice = banner.substr(head.size(), banner.size() - head.size() - 1);
+    }
+    std::vector<std::string> lines =
+        splitLines(capture([] { installer::printErrorReport("", 0); return 0; }).output);
+    if (lines.size() >= 2) {
+      t.mailLine = lines[lines.size() - 2] + "\n";
+      t.webLine = lines[lines.size() - 1] + "\n";
+    }
+    return t;
+  }();
+  return texts;
+}
+
+std::string banner(const std::string& version, const std::string& freewareLine) {
+  return "Horamat " + version + " - " + shippedTexts().notice + "\n" + freewareLine;
+}
+
+std::string usage(const std::string& version) {
+  return banner(version, "Horamat ist Freeware.\n\n") +
+         "Aufruf: Horamat <Kommando> [<Benutzername> <Passwort>]\n"
+         "\n"
+         "Kommandos:\n"
+         "  i  Horamat als Dienst installieren und starten\n"
+         "  d  Dienst Horamat stoppen und deinstallieren\n"
+         "\n"
+         "Ohne Benutzername und Passwort wird der Dienst unter dem Systemkonto eingerichtet.\n";
+}
+
+std::string errorReport(const std::string& text, int number) {
+  return "\nFehlertext: " + text + "\nFehlercode: " + std::to_string(number) +
+         "\n\nBitte melden Sie den aufgetretenen Fehler.\n" + shippedTexts().mailLine +
+         shippedTexts().webLine;
+}
+
+std::string warningReport(const std::string& text, int number) {
+  return "\nWarnung: " + text + "\nNummer: " + std::to_string(number) + "\n";
+}
+
+// The settings' own line, printed before anything of the installer.
+std::string diagnosticLine(const std::string& path) {
+  return "0 " + path + " 256 " + std::to_string(path.size() + 1) + "\n";
+}
+
+Captured runInstaller(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  static char programName[] = "Horamat";
+  argv.push_back(programName);
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return capture([&] { return installer::installerMain(static_cast<int>(argv.size() - 1), argv.data()); });
+}
+
+// ---------------------------------------------------------------------------
+// The Service Control Manager, as the tests look at it.
+
+std::uint32_t serviceState(std::uint32_t* type = nullptr) {
+  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+  if (manager == nullptr) return 0;
+  std::uint32_t state = 0;
+  platform::ScHandle service = platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess);
+  if (service != nullptr) {
+    platform::ServiceStatus status{};
+    if (platform::queryServiceStatus(service, &status)) {
+      state = status.currentState;
+      if (type != nullptr) *type = status.serviceType;
+    }
+    platform::closeServiceHandle(service);
+  }
+  platform::closeServiceHandle(manager);
+  return state;
+}
+
+bool serviceRegistered() { return serviceState() != 0; }
+
+bool waitForState(std::uint32_t wanted, int timeoutMs) {
+  for (int waited = 0; waited <= timeoutMs; waited += 50) {
+    if (serviceState() == wanted) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+bool waitForDeletion(int timeoutMs) {
+  for (int waited = 0; waited <= timeoutMs; waited += 50) {
+    if (!serviceRegistered()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// Stops and deletes whatever a case left behind, without the installer.
+void dropService() {
+  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+  if (manager == nullptr) return;
+  platform::ScHandle service = platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess);
+  if (service != nullptr) {
+    platform::ServiceStatus status{};
+    if (platform::queryServiceStatus(service, &status) && status.currentState != platform::kServiceStopped) {
+      platform::controlService(service, platform::kServiceControlStop, &status);
+    }
+    platform::deleteService(service);
+    platform::closeServiceHandle(service);
+  }
+  platform::closeServiceHandle(manager);
+  waitForDeletion(15000);
+}
+
+// The test service program of this build.
+std::string testServiceProgram() {
+  for (const char* name : {"test_service.exe", "test_service"}) {
+    for (const char* drive : {"", "Z:"}) {
+      std::string candidate = std::string(drive) + HORAMAT_TEST_BIN_DIR + "/" + name;
+      if (pathExists(candidate)) return candidate;
+    }
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// Console blocks
+
+TEST(InstallerConsole, BannerShowsVersionNoticeAndTheFreewareLineGiven) {
+  ASSERT_FALSE(shippedTexts().notice.empty()) << "the banner carries no maker's notice";
+  setRecord("", "3.1 beta");
+  Captured c = capture([] { installer::printBanner("Horamat ist Freeware.\n"); return 0; });
+  EXPECT_EQ(c.output, "Horamat 3.1 beta - " + shippedTexts().notice + "\nHoramat ist Freeware.\n");
+}
+
+TEST(InstallerConsole, UsageIsTheBannerWithTwoNewlinesAndTheCommandList) {
+  setRecord("", "1.0");
+  Captured c = capture([] { installer::printUsage(); return 0; });
+  EXPECT_EQ(c.output, usage("1.0"));
+}
+
+// The contact lines come from the build; a define left empty or pasted
+// without its scheme would leave the user nowhere to send the report.
+TEST(InstallerConsole, ErrorReportEndsWithMailAndWebAddress) {
+  const ShippedTexts& t = shippedTexts();
+  EXPECT_EQ(t.mailLine.rfind("mailto:", 0), 0u) << t.mailLine;
+  EXPECT_NE(t.mailLine.find('@'), std::string::npos) << t.mailLine;
+  EXPECT_NE(t.webLine.find("://"), std::string::npos) << t.webLine;
+  Captured c = capture([] { installer::printErrorReport("Der Dienst konnte nicht installiert werden (5).", 4); return 0; });
+  EXPECT_EQ(c.output, "\nFehlertext: Der Dienst konnte nicht installiert werden (5).\n"
+                      "Fehlercode: 4\n"
+                      "\nBitte melden Sie den aufgetretenen Fehler.\n" +
+                          t.mailLine + t.webLine);
+}
+
+TEST(InstallerConsole, WarningReportIsTextAndNumber) {
+  Captured c = capture([] { installer::printWarningReport("Der Dienst existiert nicht.", 9); return 0; });
+  EXPECT_EQ(c.output, "\nWarnung: Der Dienst existiert nicht.\nNummer: 9\n");
+}
+
+// A report text carries paths from the registry: a folder named "%s%n"
+// must come out as written, not be taken as a format.
+TEST(InstallerConsole, ReportTextsAreNeverFormats) {
+  Captured e = capture([] { installer::printErrorReport("C:\\%s%n%d\\Zyklant.exe", 0); return 0; });
+  EXPECT_EQ(e.output, errorReport("C:\\%s%n%d\\Zyklant.exe", 0));
+  Captured w = capture([] { installer::printWarningReport("100% %s", 2); return 0; });
+  EXPECT_EQ(w.output, warningReport("100% %s", 2));
+}
+
+// ---------------------------------------------------------------------------
+// The entry function
+
+struct InstallerMain : ::testing::Test {
+  std::string folder;
+  void SetUp() override {
+    folder = makeTempDir("h4_main");
+    setRecord("", "");
+    writeSettings(folder, "2.0");
+    dropService();
+  }
+  void TearDown() override {
+    dropService();
+    removeTree(folder);
+  }
+};
+
+TEST_F(InstallerMain, MissingSettingsEndWithReportOneAndExitCodeOne) {
+  deleteSettings();
+  for (std::vector<std::string> args : {std::vector<std::string>{}, {"i"}, {"d", "a", "b"}}) {
+    setRecord("", "");
+    Captured c = runInstaller(args);
+    EXPECT_EQ(c.result, 1);
+    // No key, no diagnostic line; the banner's version is empty.
+    EXPECT_EQ(c.output, banner("", "Horamat ist Freeware.\n\n") +
+                            errorReport("Horamat ist fehlerhaft installiert.", 1));
+  }
+  EXPECT_FALSE(serviceRegistered());
+}
+
+// A Path without Version has been read, but the settings still fail.
+TEST_F(InstallerMain, VersionMissingIsABrokenInstallationToo) {
+  deleteSettings();
+  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Path", folder.c_str()), 0);
+  Captured c = runInstaller({"i"});
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, diagnosticLine(folder) + banner("", "Horamat ist Freeware.\n\n") +
+                          errorReport("Horamat ist fehlerhaft installiert.", 1));
+}
+
+TEST_F(InstallerMain, WrongArgumentCountsShowTheUsage) {
+  const struct {
+    std::vector<std::string> args;
+    const char* why;
+  } kCases[] = {
+      {{}, "no command"},
+      {{"i", "konto"}, "account without password: two arguments"},
+      {{"i", "konto", "geheim", "mehr"}, "four arguments"},
+      {{"d", "a", "b", "c", "e"}, "five arguments"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.why);
+    Captured c = runInstaller(row.args);
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, diagnosticLine(folder) + usage("2.0"));
+  }
+  EXPECT_FALSE(serviceRegistered());
+}
+
+// With one or three arguments the banner comes first (one newline); an
+// unknown command then clears and prints the usage with its own banner.
+TEST_F(InstallerMain, UnknownCommandsShowBannerThenUsage) {
+  const struct {
+    std::vector<std::string> args;
+    const char* why;
+  } kCases[] = {
+      {{"I"}, "capital I: the comparison is exact"},
+      {{"D"}, "capital D"},
+      {{"install"}, "spelled out"},
+      {{"i "}, "trailing blank"},
+      {{""}, "empty command"},
+      {{"x", "konto", "geheim"}, "unknown command with account and password"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.why);
+    Captured c = runInstaller(row.args);
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, diagnosticLine(folder) + banner("2.0", "Horamat ist Freeware.\n") + usage("2.0"));
+  }
+  EXPECT_FALSE(serviceRegistered());
+}
+
+// A credential cut to 255 characters would register a password nobody
+// typed: the line is refused, and nothing is installed.
+TEST_F(InstallerMain, OverlongAccountOrPasswordShowsUsageAndInstallsNothing) {
+  const std::string longText(256, 'k');
+  const std::string fits(255, 'k');
+  for (std::vector<std::string> args : {std::vector<std::string>{"i", longText, "geheim"},
+                                        {"i", "konto", longText},
+                                        {"i", longText, longText}}) {
+    Captured c = runInstaller(args);
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, diagnosticLine(folder) + banner("2.0", "Horamat ist Freeware.\n") + usage("2.0"));
+  }
+  EXPECT_FALSE(serviceRegistered());
+  // 255 characters fit: the installation is tried (and fails here only
+  // because the folder holds no program).
+  Captured c = runInstaller({"i", fits, fits});
+  EXPECT_NE(c.output.find("Es wird versucht, Horamat zu installieren..."), std::string::npos);
+}
+
+TEST_F(InstallerMain, RemovalOfAServiceNeverInstalledIsWarningNine) {
+  Captured c = runInstaller({"d"});
+  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.output, diagnosticLine(folder) + banner("2.0", "Horamat ist Freeware.\n") +
+                          "\nEs wird versucht, Horamat zu deinstallieren...\n" +
+                          warningReport("Der Dienst existiert nicht.", 9));
+}
+
+TEST_F(InstallerMain, InstallationWithoutProgramNamesTheFullPath) {
+  Captured c = runInstaller({"i", "konto", "geheim"});
+  EXPECT_EQ(c.result, 0);
+  const std::string program = folder + "\\Zyklant.exe";
+  EXPECT_EQ(c.output, diagnosticLine(folder) + banner("2.0", "Horamat ist Freeware.\n") +
+                          "\nEs wird versucht, Horamat zu installieren...\n" +
+                          errorReport("Der Dienst konnte nicht gestartet werden (" + program + ").", 0));
+  EXPECT_FALSE(serviceRegistered());
+}
+
+// ---------------------------------------------------------------------------
+// Installation and removal against the Service Control Manager
+
+struct ServiceFixture : ::testing::Test {
+  std::string folder;
+
+  void SetUp() override {
+    gSleeps = 0;
+    gLastSleepMs = 0;
+    gRealWaitMs = 0;
+    folder = makeTempDir("h4_svc");
+    setRecord(folder, "2.0");
+    dropService();
+    ASSERT_FALSE(serviceRegistered()) << "a service Horamat is left from elsewhere";
+  }
+  void TearDown() override {
+    gRealWaitMs = 0;
+    dropService();
+    removeTree(folder);
+  }
+
+  // The test service as the folder's Zyklant.exe, stopping as mode says.
+  void placeProgram(const char* mode) {
+    const std::string source = testServiceProgram();
+    ASSERT_FALSE(source.empty()) << "test_service not built";
+    std::error_code ec;
+    fs::copy_file(source, joinPath(folder, "Zyklant.exe"), fs::copy_options::overwrite_existing, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    fs::permissions(joinPath(folder, "Zyklant.exe"), fs::perms::owner_all, fs::perm_options::add, ec);
+    writeFile(joinPath(folder, "test_service.mode"), mode);
+  }
+
+  Captured install(const char* account = "", const char* password = "") {
+    return capture([&] { return installer::installService(account, password); });
+  }
+  Captured remove() {
+    return capture([] { return installer::removeService(); });
+  }
+};
+
+TEST_F(ServiceFixture, InstallRegistersAndStartsTheService) {
+  placeProgram("normal");
+  Captured c = install();
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  EXPECT_TRUE(waitForState(platform::kServiceRunning, 15000));
+}
+
+TEST_F(ServiceFixture, InstallWithoutProgramReportsZeroAndRegistersNothing) {
+  Captured c = install();
+  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.output, errorReport("Der Dienst konnte nicht gestartet werden (" + folder + "\\Zyklant.exe).", 0));
+  EXPECT_FALSE(serviceRegistered());
+}
+
+TEST_F(ServiceFixture, InstallTwiceIsWarningTwo) {
+  placeProgram("normal");
+  ASSERT_EQ(install().result, 1);
+  Captured c = install();
+  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.output, warningReport("Der Dienst existiert bereits.", 2));
+}
+
+// An account with an empty password is no credential: the service runs
+// under the system account, with the interactive type.
+TEST_F(ServiceFixture, AccountWithoutPasswordInstallsUnderTheSystemAccount) {
+  placeProgram("normal");
+  Captured c = install("konto", "");
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  std::uint32_t type = 0;
+  serviceState(&type);
+  EXPECT_EQ(type & platform::kServiceInteractiveProcess, platform::kServiceInteractiveProcess);
+}
+
+TEST_F(ServiceFixture, UnknownAccountIsWarningThree) {
+  if (kOnWindows) GTEST_SKIP() << "Wine's Service Control Manager takes any account name";
+  placeProgram("normal");
+  Captured c = install("kein_solches_konto_h4", "geheim");
+  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.output, warningReport("Der Benutzeraccount existiert nicht.", 3));
+  EXPECT_FALSE(serviceRegistered());
+}
+
+TEST_F(ServiceFixture, RemoveNeverInstalledIsWarningNine) {
+  Captured c = remove();
+  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.output, warningReport("Der Dienst existiert nicht.", 9));
+  EXPECT_EQ(gSleeps, 0);
+}
+
+TEST_F(ServiceFixture, RemoveStoppedServiceDeletesAtOnce) {
+  placeProgram("normal");
+  // Registered, never started.
+  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+  ASSERT_NE(manager, nullptr);
+  const std::string program = folder + "\\Zyklant.exe";
+  platform::ScHandle service = platform::createService(
+      manager, installer::kServiceName, installer::kServiceName, platform::kServiceAllAccess, 0x110,
+      platform::kServiceAutoStart, platform::kServiceErrorNormal, program.c_str(), nullptr, nullptr);
+  ASSERT_NE(service, nullptr) << platform::lastError();
+  platform::closeServiceHandle(service);
+  platform::closeServiceHandle(manager);
+  ASSERT_EQ(serviceState(), platform::kServiceStopped);
+
+  Captured c = remove();
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  EXPECT_EQ(gSleeps, 0);
+  EXPECT_TRUE(waitForDeletion(5000));
+}
+
+TEST_F(ServiceFixture, RemoveRunningServiceThatStopsAtOnceDoesNotWait) {
+  placeProgram("normal");
+  ASSERT_EQ(install().result, 1);
+  ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
+  Captured c = remove();
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  EXPECT_EQ(gSleeps, 0);
+  EXPECT_TRUE(waitForDeletion(15000));
+}
+
+// Still stopping when the stop control returns, stopped two seconds later:
+// one wait of the full ten seconds (here shortened), then the deletion.
+TEST_F(ServiceFixture, RemoveSlowStoppingServiceWaitsOnce) {
+  placeProgram("slowstop");
+  ASSERT_EQ(install().result, 1);
+  ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
+  gRealWaitMs = 5000;
+  Captured c = remove();
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  EXPECT_EQ(gSleeps, 1);
+  EXPECT_EQ(gLastSleepMs, 10000u);
+  EXPECT_TRUE(waitForDeletion(15000));
+}
+
+// A service that never stops: ten waits, then a report instead of silence.
+TEST_F(ServiceFixture, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
+  placeProgram("neverstop");
+  ASSERT_EQ(install().result, 1);
+  ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
+  Captured c = remove();
+  EXPECT_EQ(c.result, 0);
+  EXPECT_EQ(c.output, errorReport("Der Dienst konnte nicht gestoppt werden (1053).", 10));
+  EXPECT_EQ(gSleeps, 10);
+  EXPECT_TRUE(serviceRegistered());
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+// The real loop body on a simulated clock: which minutes get scanned, what
+// the log says, and how the loop reacts to the clock and the table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+
+#include "scheduler/cron_log.h"
+#include "scheduler/scheduler_loop.h"
+#include "tests/support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr const char* kEveryMinute = "* * * * * nicht_vorhanden\n";
+
+struct LoopFixture : ::testing::Test {
+  std::string dir;
+  scheduler::SchedulerState state{};
+
+  void SetUp() override {
+    setTimeZone("UTC0");
+    dir = makeTempDir("loop");
+    gClock = SimulatedClock{};
+  }
+  void TearDown() override { removeTree(dir); }
+
+  std::string logPath() const { return joinPath(dir, "Horamat.log"); }
+  std::string tablePath() const { return joinPath(dir, "CronTab.txt"); }
+  std::vector<std::string> logLines() const { return splitLines(readFile(logPath())); }
+
+  void startAt(std::time_t t, std::int64_t extraMs = 0) {
+    gClock.nowMs = static_cast<std::int64_t>(t) * 1000 + extraMs;
+    ASSERT_TRUE(scheduler::startScheduler(dir.c_str(), kSimulatedClock, state));
+  }
+  // Runs passes until the simulated clock reaches t.
+  void runUntil(std::time_t t) {
+    while (gClock.nowMs < static_cast<std::int64_t>(t) * 1000) scheduler::schedulerPass(state, kSimulatedClock);
+  }
+  // The stamps (without the trailing newline) of all job entries, in order.
+  std::vector<std::string> jobStamps() const {
+    std::vector<std::string> stamps;
+    for (const auto& line : logLines()) {
+      if (line.rfind("Job gestartet am ", 0) == 0) stamps.push_back(line.substr(17));
+    }
+    return stamps;
+  }
+};
+
+std::string stampOf(std::time_t t) {
+  char stamp[scheduler::kStampSize];
+  scheduler::formatStamp(*std::localtime(&t), stamp);
+  return std::string(stamp, std::strlen(stamp) - 1);
+}
+
+}  // namespace
+
+TEST(ScanDue, CountsCalendarMinutes) {
+  const struct {
+    std::time_t now, last;
+    bool due;
+    const char* why;
+  } cases[] = {
+      {600, 600, false, "same second: this minute was scanned"},
+      {659, 600, false, "still the minute scanned last"},
+      {660, 659, true, "one second later, but a new minute"},
+      {660, 600, true, "next minute"},
+      {719, 600, true, "a minute skipped by a long pause: scan at once"},
+      {599, 600, false, "clock set back a second"},
+      {300, 600, false, "clock set back five minutes"},
+      {6000, 600, true, "clock set forward"},
+      {-1, -60, false, "before the epoch, same minute"},
+      {0, -1, true, "the minute after the epoch"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(scheduler::ScanDue(c.now, c.last), c.due);
+  }
+}
+
+TEST(CronLogStamp, HasLeadingZeroAndEnglishNames) {
+  std::tm t{};
+  t.tm_year = 100; t.tm_mon = 2; t.tm_mday = 6; t.tm_hour = 8; t.tm_min = 30; t.tm_wday = 1;
+  char stamp[scheduler::kStampSize];
+  scheduler::formatStamp(t, stamp);
+  EXPECT_STREQ(stamp, "Mon Mar 06 08:30:00 2000\n");
+  EXPECT_EQ(std::strlen(stamp), 25u);
+
+  t = std::tm{};
+  t.tm_year = 126; t.tm_mon = 11; t.tm_mday = 31; t.tm_hour = 23; t.tm_min = 59; t.tm_sec = 59; t.tm_wday = 4;
+  scheduler::formatStamp(t, stamp);
+  EXPECT_STREQ(stamp, "Thu Dec 31 23:59:59 2026\n");
+
+  // Field values no clock produces must not index past the name tables.
+  t.tm_wday = 9; t.tm_mon = -1;
+  scheduler::formatStamp(t, stamp);
+  EXPECT_EQ(std::string(stamp).substr(0, 8), "??? ??? ");
+}
+
+TEST_F(LoopFixture, JobEntryHasTheExactBytes) {
+  setTimeZone("UTC0");
+  cron::CronLine line{};
+  std::strcpy(line.minute, "30");
+  std::strcpy(line.hour, "8");
+  std::strcpy(line.dayOfMonth, "*");
+  std::strcpy(line.month, "*");
+  std::strcpy(line.dayOfWeek, "1-5");
+  std::strcpy(line.command, "c:\\tools\\backup.exe /q");
+  const std::time_t t = localTime(2000, 3, 6, 8, 30, 0);
+  ASSERT_TRUE(scheduler::writeJobEntry(logPath().c_str(), t, line));
+  ASSERT_TRUE(scheduler::writeJobEntry(logPath().c_str(), t, line));
+  const std::string entry = "Job gestartet am Mon Mar 06 08:30:00 2000\n  <30><8><*><*><1-5><c:\\tools\\backup.exe /q>\n";
+  std::string text = readFile(logPath());
+  // Text mode: on Windows every newline is stored as CR LF.
+  std::string normalised;
+  for (char c : text) if (c != '\r') normalised += c;
+  EXPECT_EQ(normalised, entry + entry);
+}
+
+TEST_F(LoopFixture, StartEntryWaitsForSecondZeroAndFirstPassScansThatMinute) {
+  writeFile(tablePath(), kEveryMinute);
+  const std::time_t t = localTime(2026, 12, 7, 10, 41, 37);
+  startAt(t, 500);
+  const std::time_t minute = localTime(2026, 12, 7, 10, 42, 0);
+  // Aligned in 10 ms steps: 22.5 s of them, and nothing else.
+  EXPECT_EQ(gClock.sleeps, 2250u);
+  ASSERT_EQ(logLines().size(), 1u);
+  EXPECT_EQ(logLines()[0], "Horamat gestartet am: " + stampOf(minute));
+
+  scheduler::schedulerPass(state, kSimulatedClock);
+  ASSERT_EQ(jobStamps().size(), 1u) << "the start minute's jobs run";
+  EXPECT_EQ(jobStamps()[0], stampOf(minute));
+}
+
+TEST_F(LoopFixture, StartedDuringSecondZeroRunsThatMinuteAtOnce) {
+  writeFile(tablePath(), kEveryMinute);
+  const std::time_t t = localTime(2026, 12, 7, 10, 41, 0);
+  startAt(t, 300);
+  EXPECT_EQ(gClock.sleeps, 0u);
+  runUntil(t + 1);
+  ASSERT_EQ(jobStamps().size(), 1u);
+  EXPECT_EQ(jobStamps()[0], stampOf(t));
+}
+
+TEST_F(LoopFixture, LogThatDoesNotOpenEndsTheLoopAtOnce) {
+  const std::string missing = joinPath(dir, "fehlt");
+  gClock.nowMs = 1000LL * localTime(2026, 12, 7, 10, 41, 37);
+  EXPECT_FALSE(scheduler::startScheduler(missing.c_str(), kSimulatedClock, state));
+  EXPECT_EQ(gClock.sleeps, 0u) << "no alignment without a log";
+  EXPECT_FALSE(pathExists(joinPath(missing, "Horamat.log")));
+}
+
+// Windows' Sleep overshoots by up to a timer tick; with "60 s after the
+// last scan" the scan moment walked through the minute and now and then
+// jumped a whole minute. Every minute of a week must be scanned exactly
+// once, within the first 1.1 s of the minute.
+TEST_F(LoopFixture, AWeekOfOvershootingSleepsScansEveryMinuteOnce) {
+  const struct {
+    std::uint32_t overshootMicros;
+    std::uint32_t jitterMaxMs;
+    const char* why;
+  } cases[] = {
+      {15600, 0, "every 1000 ms sleep takes 1015.6 ms"},
+      {0, 50, "random 0-50 ms late"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    TearDown();
+    SetUp();
+    writeFile(tablePath(), kEveryMinute);
+    const std::time_t begin = localTime(2026, 3, 2, 0, 0, 0);
+    startAt(begin - 5);
+    gClock.overshootMicros = c.overshootMicros;
+    gClock.jitterMaxMs = c.jitterMaxMs;
+
+    // Scans are recorded through the log: one entry per scanned minute.
+    const std::time_t end = begin + 7 * 24 * 3600;
+    std::int64_t worstLateMs = 0;
+    std::time_t lastScan = state.lastScan;
+    while (gClock.nowMs < static_cast<std::int64_t>(end) * 1000) {
+      const std::int64_t before = gClock.nowMs;
+      scheduler::schedulerPass(state, kSimulatedClock);
+      if (state.lastScan != lastScan) {
+        lastScan = state.lastScan;
+        worstLateMs = std::max<std::int64_t>(worstLateMs, before % 60000);
+      }
+    }
+    const auto stamps = jobStamps();
+    EXPECT_EQ(stamps.size(), 7u * 24 * 60);
+    std::set<std::string> distinct(stamps.begin(), stamps.end());
+    EXPECT_EQ(distinct.size(), stamps.size()) << "a minute was scanned twice";
+    EXPECT_LE(worstLateMs, 1100) << "a scan came late in its minute";
+  }
+}
+
+TEST_F(LoopFixture, ClockSetBackOrForward) {
+  writeFile(tablePath(), kEveryMinute);
+  const std::time_t t = localTime(2026, 12, 7, 10, 0, 0);
+  startAt(t);
+  runUntil(t + 30);
+  ASSERT_EQ(jobStamps().size(), 1u);
+
+  // Back by 20 s, still within the scanned minute: nothing again.
+  gClock.nowMs -= 20000;
+  runUntil(t + 59);
+  EXPECT_EQ(jobStamps().size(), 1u);
+
+  // Back by five minutes: nothing until the clock passes 10:00 again.
+  gClock.nowMs = 1000LL * (t - 300);
+  runUntil(t + 59);
+  EXPECT_EQ(jobStamps().size(), 1u) << "a minute ran twice after the clock was set back";
+  runUntil(t + 61);
+  EXPECT_EQ(jobStamps().size(), 2u);
+  EXPECT_EQ(jobStamps()[1], stampOf(t + 60));
+
+  // Forward by an hour: the next look scans at once, the hour between not.
+  gClock.nowMs = 1000LL * (t + 3600 + 30);
+  scheduler::schedulerPass(state, kSimulatedClock);
+  ASSERT_EQ(jobStamps().size(), 3u);
+  EXPECT_EQ(jobStamps()[2], stampOf(t + 3600 + 30));
+}
+
+TEST_F(LoopFixture, TableMissingThenCreatedThenEdited) {
+  const std::time_t t = localTime(2026, 12, 7, 10, 0, 0);
+  startAt(t);
+  runUntil(t + 120);
+  EXPECT_EQ(logLines().size(), 1u) << "no table: nothing runs, nothing is logged";
+
+  writeFile(tablePath(), "* * * * * eins\n");
+  runUntil(t + 180);
+  writeFile(tablePath(), "* * * * * zwei\n# * * * * * drei\n");
+  runUntil(t + 240);
+  const auto lines = logLines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "  <*><*><*><*><*><eins>");
+  EXPECT_EQ(lines[4], "  <*><*><*><*><*><zwei>");
+}
+
+TEST_F(LoopFixture, TwoMatchingLinesRunInFileOrderWithTheirOwnEntries) {
+  const std::time_t t = localTime(2026, 12, 7, 10, 5, 0);
+  writeFile(tablePath(),
+            "5 10 * * * erster  lauf\n"
+            "6 10 * * * nie\n"
+            "0-10 * * * * zweiter\n");
+  startAt(t);
+  runUntil(t + 1);
+  const auto lines = logLines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[1], "Job gestartet am " + stampOf(t));
+  EXPECT_EQ(lines[2], "  <5><10><*><*><*><erster  lauf>");
+  EXPECT_EQ(lines[3], "Job gestartet am " + stampOf(t));
+  EXPECT_EQ(lines[4], "  <0-10><*><*><*><*><zweiter>");
+}
+
+TEST_F(LoopFixture, DaylightSavingTimeRepeatsAndSkipsAnHour) {
+  if (!setTimeZone("Europe/Berlin") || localTime(2026, 7, 1, 12, 0, 0) - localTime(2026, 1, 1, 12, 0, 0) !=
+                                            (31 + 28 + 31 + 30 + 31 + 30) * 86400 - 3600) {
+    GTEST_SKIP() << "no Europe/Berlin time zone in this C library";
+  }
+  writeFile(tablePath(), "30 2 * * * nachts\n");
+  // Summer time ends on 25 October 2026 at 03:00 CEST: 02:30 comes twice.
+  std::time_t t = localTime(2026, 10, 24, 23, 0, 0);
+  startAt(t);
+  runUntil(t + 6 * 3600);
+  EXPECT_EQ(jobStamps().size(), 2u) << "the repeated hour runs twice";
+
+  // It begins on 29 March 2026 at 02:00 CET: 02:30 does not exist.
+  TearDown();
+  SetUp();
+  setTimeZone("Europe/Berlin");
+  writeFile(tablePath(), "30 2 * * * nachts\n");
+  t = localTime(2026, 3, 28, 23, 0, 0);
+  startAt(t);
+  runUntil(t + 6 * 3600);
+  EXPECT_EQ(jobStamps().size(), 0u) << "the skipped hour does not run";
+  setTimeZone("UTC0");
+}
