@@ -34,7 +34,9 @@ std::FILE* openFile(const char* path, const char* mode) {
 // or a CR at the end of the file, is kept, as there. The CR never takes a
 // place of its own in the buffer: a 255-character line ending in CRLF,
 // read with 256 bytes, gives its 255 characters and then a piece "\n",
-// exactly as Windows does.
+// exactly as Windows does. Windows text mode also ends the file at a
+// Ctrl-Z; the stand-in does not copy that, a table has no business
+// holding one.
 char* readLine(char* buffer, int size, std::FILE* file) {
   if (size <= 0) return nullptr;
   int count = 0;

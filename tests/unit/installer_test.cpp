@@ -259,6 +259,17 @@ std::string testServiceProgram() {
   return {};
 }
 
+// The test service as the folder's Zyklant.exe, stopping as mode says.
+void placeTestService(const std::string& folder, const char* mode) {
+  const std::string source = testServiceProgram();
+  ASSERT_FALSE(source.empty()) << "test_service not built";
+  std::error_code ec;
+  fs::copy_file(source, joinPath(folder, "Zyklant.exe"), fs::copy_options::overwrite_existing, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  fs::permissions(joinPath(folder, "Zyklant.exe"), fs::perms::owner_all, fs::perm_options::add, ec);
+  writeFile(joinPath(folder, "test_service.mode"), mode);
+}
+
 // ---------------------------------------------------------------------------
 // Console blocks
 
@@ -422,6 +433,27 @@ TEST_F(InstallerMain, InstallationWithoutProgramNamesTheFullPath) {
   EXPECT_FALSE(serviceRegistered());
 }
 
+// What an administrator sees on a successful installation and removal;
+// account and password given with "d" change nothing.
+TEST_F(InstallerMain, InstallAndRemoveReportSuccess) {
+  placeTestService(folder, "normal");
+  const std::string head = diagnosticLine(folder) + banner("2.0", "Horamat ist Freeware.\n");
+  Captured i = runInstaller({"i"});
+  EXPECT_EQ(i.result, 0);
+  EXPECT_EQ(i.output, head + "\nEs wird versucht, Horamat zu installieren...\nHoramat wurde installiert.\n");
+  ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
+
+  Captured again = runInstaller({"i"});
+  EXPECT_EQ(again.result, 0);
+  EXPECT_EQ(again.output, head + "\nEs wird versucht, Horamat zu installieren...\n" +
+                              warningReport("Der Dienst existiert bereits.", 2));
+
+  Captured d = runInstaller({"d", "konto", "geheim"});
+  EXPECT_EQ(d.result, 0);
+  EXPECT_EQ(d.output, head + "\nEs wird versucht, Horamat zu deinstallieren...\nHoramat wurde deinstalliert.\n");
+  EXPECT_TRUE(waitForDeletion(15000));
+}
+
 // ---------------------------------------------------------------------------
 // Installation and removal against the Service Control Manager
 
@@ -443,16 +475,7 @@ struct ServiceFixture : ::testing::Test {
     removeTree(folder);
   }
 
-  // The test service as the folder's Zyklant.exe, stopping as mode says.
-  void placeProgram(const char* mode) {
-    const std::string source = testServiceProgram();
-    ASSERT_FALSE(source.empty()) << "test_service not built";
-    std::error_code ec;
-    fs::copy_file(source, joinPath(folder, "Zyklant.exe"), fs::copy_options::overwrite_existing, ec);
-    ASSERT_FALSE(ec) << ec.message();
-    fs::permissions(joinPath(folder, "Zyklant.exe"), fs::perms::owner_all, fs::perm_options::add, ec);
-    writeFile(joinPath(folder, "test_service.mode"), mode);
-  }
+  void placeProgram(const char* mode) { placeTestService(folder, mode); }
 
   Captured install(const char* account = "", const char* password = "") {
     return capture([&] { return installer::installService(account, password); });
