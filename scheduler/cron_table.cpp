@@ -102,7 +102,7 @@ Flags fieldFlags(ScheduleMasks& masks, int field) {
 // The one place that sets flags: values outside 0..max never get here.
 void markSpan(Flags flags, int first, int last) {
   const int max = static_cast<int>(flags.size()) - 1;
-  (void)max; if (first < 0) return;
+  if (first < 0 || last > max) return;
   for (int v = first; v <= last; ++v) flags[static_cast<std::size_t>(v)] = 1;
 }
 
