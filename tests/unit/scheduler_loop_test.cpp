@@ -255,11 +255,19 @@ TEST_F(LoopFixture, TwoMatchingLinesRunInFileOrderWithTheirOwnEntries) {
   EXPECT_EQ(lines[4], "  <0-10><*><*><*><*><zweiter>");
 }
 
+// True when the C library knows the European rules: 00:30 and 01:30 UTC on
+// 25 October 2026 are both 02:30 in Berlin, and 01:30 UTC on 29 March is 03:30.
+bool berlinRulesKnown() {
+  if (!setTimeZone("Europe/Berlin")) return false;
+  const std::time_t fallFirst = 1792888200, fallSecond = 1792891800, spring = 1774747800;
+  const std::tm a = *std::localtime(&fallFirst);
+  const std::tm b = *std::localtime(&fallSecond);
+  const std::tm c = *std::localtime(&spring);
+  return a.tm_hour == 2 && a.tm_min == 30 && b.tm_hour == 2 && b.tm_min == 30 && c.tm_hour == 3;
+}
+
 TEST_F(LoopFixture, DaylightSavingTimeRepeatsAndSkipsAnHour) {
-  if (!setTimeZone("Europe/Berlin") || localTime(2026, 7, 1, 12, 0, 0) - localTime(2026, 1, 1, 12, 0, 0) !=
-                                            (31 + 28 + 31 + 30 + 31 + 30) * 86400 - 3600) {
-    GTEST_SKIP() << "no Europe/Berlin time zone in this C library";
-  }
+  if (!berlinRulesKnown()) GTEST_SKIP() << "no Europe/Berlin time zone rules in this C library";
   writeFile(tablePath(), "30 2 * * * nachts\n");
   // Summer time ends on 25 October 2026 at 03:00 CEST: 02:30 comes twice.
   std::time_t t = localTime(2026, 10, 24, 23, 0, 0);

@@ -105,8 +105,11 @@ TEST_F(SettingsTest, PathLengths) {
     put("Version", "1.0.0");
     EXPECT_EQ(readQuietly(Variant::Scheduler), c.result);
     EXPECT_EQ(readQuietly(Variant::Installer), c.result);
-    if (c.result == 1) EXPECT_EQ(std::string(InstallSettings.path), path);
-    if (c.result == 0) EXPECT_EQ(std::string(InstallSettings.path), "") << "no cut path is kept";
+    if (c.result == 1) {
+      EXPECT_EQ(std::string(InstallSettings.path), path);
+    } else {
+      EXPECT_EQ(std::string(InstallSettings.path), "") << "no cut path is kept";
+    }
   }
 }
 
