@@ -40,10 +40,10 @@ echo lauf >> $install/bat_marker.txt
 BAT
 {
   printf '* * * * * %s\\lauf\r\n' "$install"
-  printf '* * * * * %s\\marker_job %s\\jede.txt jede  minute\r\n' "$install" "$install"
-  printf '1,3,5 * * * * %s\\marker_job %s\\ungerade.txt\r\n' "$install" "$install"
-  printf '*/5 * * * * %s\\marker_job %s\\nie.txt\r\n' "$install" "$install"
-  printf '# * * * * * %s\\marker_job %s\\nie.txt\r\n' "$install" "$install"
+  printf '* * * * * %s\\marker_job %s/jede.txt jede  minute\r\n' "$install" "$install"
+  printf '1,3,5 * * * * %s\\marker_job %s/ungerade.txt\r\n' "$install" "$install"
+  printf '*/5 * * * * %s\\marker_job %s/nie.txt\r\n' "$install" "$install"
+  printf '# * * * * * %s\\marker_job %s/nie.txt\r\n' "$install" "$install"
 } > "$install/CronTab.txt"
 
 "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
@@ -54,9 +54,11 @@ expect_true "Dienst laeuft" wait_for 10 pid_running
 # Seven simulated minutes: 10:01 to 10:07.
 count_entries() { [ "$(grep -c '^Job gestartet am' "$install/Horamat.log" 2>/dev/null)" -ge "$1" ]; }
 expect_true "Eintraege fuer sieben Minuten" wait_for 60 count_entries 16
-expect_eq "Pause meldet pausiert" "state=7" "$("$ctl" pause Horamat)"
-expect_eq "Abfrage meldet den Zustand unveraendert" "state=7" "$("$ctl" interrogate Horamat)"
-expect_eq "Fortsetzen meldet laufend" "state=4" "$("$ctl" continue Horamat)"
+# Only stop is announced: the manager refuses pause and continue (1052),
+# as Windows does.
+expect_eq "Pause abgewiesen" "control error=1052" "$("$ctl" pause Horamat)"
+expect_eq "Abfrage meldet den Zustand unveraendert" "state=4" "$("$ctl" interrogate Horamat)"
+expect_eq "Fortsetzen abgewiesen" "control error=1052" "$("$ctl" continue Horamat)"
 expect_eq "Stopp meldet gestoppt" "state=1" "$("$ctl" stop Horamat)"
 stopped() { "$ctl" query Horamat | grep -q 'state=1'; }
 expect_true "Prozess beendet" wait_for 10 stopped
@@ -83,9 +85,9 @@ assert minutes == list(range(minutes[0], minutes[0] + len(minutes))), "minute sk
 assert minutes[0] == 1, minutes
 for minute, entries in by_minute.items():
     want = ["  <*><*><*><*><*><%s\\lauf>" % d,
-            "  <*><*><*><*><*><%s\\marker_job %s\\jede.txt jede  minute>" % (d, d)]
+            "  <*><*><*><*><*><%s\\marker_job %s/jede.txt jede  minute>" % (d, d)]
     if minute in (1, 3, 5):
-        want.append("  <1,3,5><*><*><*><*><%s\\marker_job %s\\ungerade.txt>" % (d, d))
+        want.append("  <1,3,5><*><*><*><*><%s\\marker_job %s/ungerade.txt>" % (d, d))
     assert entries == want, (minute, entries)
 print("minutes", minutes)
 PY
