@@ -16,7 +16,10 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <ctime>
+
+#include <strings.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,9 +51,12 @@ void reportErrno(int reportFd, int err) {
 
 // In the job's process, after the second fork.
 [[noreturn]] void execJob(const char* path, const char* const* argv,
-                          const char* const* shellArgv, int reportFd) {
-  execv(path, const_cast<char* const*>(argv));
-  int err = errno;
+                          const char* const* shellArgv, bool batch, int reportFd) {
+  int err = ENOEXEC;
+  if (!batch) {
+    execv(path, const_cast<char* const*>(argv));
+    err = errno;
+  }
   if (err == ENOEXEC) {
     // A batch file, or a script without "#!": Windows hands batch files to
     // its command interpreter, the stand-in hands them to the shell.
@@ -59,6 +65,15 @@ void reportErrno(int reportFd, int err) {
   }
   reportErrno(reportFd, err);
   _exit(kExecFailedStatus);
+}
+
+// A ".bat" or ".cmd" is a batch file whatever its mode bits say: Windows
+// runs one without asking for an execute permission, so the stand-in hands
+// it to the shell at once.
+bool isBatchFile(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr || std::strchr(dot, '/') != nullptr) return false;
+  return strcasecmp(dot, ".bat") == 0 || strcasecmp(dot, ".cmd") == 0;
 }
 
 }  // namespace
@@ -103,6 +118,7 @@ bool startProcess(const char* file, const char* commandLine, const char* const* 
     shellArgv[next++] = argv[i];
   }
   shellArgv[next] = nullptr;
+  const bool batch = isBatchFile(path);
 
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
@@ -119,7 +135,7 @@ bool startProcess(const char* file, const char* commandLine, const char* const* 
   if (intermediate == 0) {
     close(report[0]);
     pid_t job = fork();
-    if (job == 0) execJob(path, argv, shellArgv.data(), report[1]);
+    if (job == 0) execJob(path, argv, shellArgv.data(), batch, report[1]);
     if (job < 0) reportErrno(report[1], errno);
     _exit(job < 0 ? kExecFailedStatus : 0);
   }
