@@ -160,14 +160,14 @@ int removeService() {
     return 0;
   }
 
+  // The stop control's answer lands in the same record as the first query,
+  // so a service that stops at once is deleted without any wait.
   int result = 0;
   platform::ServiceStatus status{};
   if (!platform::queryServiceStatus(service, &status)) {
     reportFailure("deinstalliert", platform::lastError(), 8);
   } else if (status.currentState != platform::kServiceStopped &&
              !platform::controlService(service, platform::kServiceControlStop, &status)) {
-    // On success the stop control's answer lands in the same record, so a
-    // service that stops at once is deleted without any wait.
     reportFailure("gestoppt", platform::lastError(), 6);
   } else {
     // The state is looked at before each of the ten waits, not after the

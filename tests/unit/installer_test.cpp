@@ -6,6 +6,12 @@
 
 #include <unistd.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#endif
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -44,12 +50,26 @@ struct Captured {
   std::string output;
 };
 
+// Read back in text mode: on Windows the CR of every line end goes again.
+std::string capturedSoFar() {
+  std::string output;
+  if (std::FILE* in = std::fopen(gCaptureFile.c_str(), "r")) {
+    char piece[512];
+    std::size_t n;
+    while ((n = std::fread(piece, 1, sizeof piece, in)) > 0) output.append(piece, n);
+    std::fclose(in);
+  }
+  return output;
+}
+
 template <typename F>
 Captured capture(F&& body) {
   std::fflush(stdout);
   const int saved = dup(fileno(stdout));
   std::FILE* sink = std::fopen(gCaptureFile.c_str(), "w");
   if (saved < 0 || sink == nullptr) {
+    if (saved >= 0) close(saved);
+    if (sink != nullptr) std::fclose(sink);
     ADD_FAILURE() << "cannot redirect standard output";
     return {-1, ""};
   }
@@ -59,15 +79,7 @@ Captured capture(F&& body) {
   std::fflush(stdout);
   dup2(saved, fileno(stdout));
   close(saved);
-  // Read back in text mode: on Windows the CR of every line end goes again.
-  std::string output;
-  if (std::FILE* in = std::fopen(gCaptureFile.c_str(), "r")) {
-    char piece[512];
-    std::size_t n;
-    while ((n = std::fread(piece, 1, sizeof piece, in)) > 0) output.append(piece, n);
-    std::fclose(in);
-  }
-  return {result, output};
+  return {result, capturedSoFar()};
 }
 
 // ---------------------------------------------------------------------------
@@ -76,12 +88,19 @@ Captured capture(F&& body) {
 
 int gSleeps = 0;
 std::uint32_t gLastSleepMs = 0;
-std::uint32_t gRealWaitMs = 0;  // how long each counted sleep really waits
+// Set by a case whose service stops during the wait: each counted sleep
+// then lasts until the service reports stopped, at most the time asked.
+bool gSleepUntilStopped = false;
+
+std::uint32_t serviceState();
 
 void countingSleep(std::uint32_t ms) {
   ++gSleeps;
   gLastSleepMs = ms;
-  if (gRealWaitMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gRealWaitMs));
+  if (!gSleepUntilStopped) return;
+  for (std::uint32_t waited = 0; waited < ms && serviceState() != platform::kServiceStopped; waited += 50) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -89,14 +108,14 @@ void countingSleep(std::uint32_t ms) {
 // root, and on Windows a registry key that every case writes again.
 
 std::string gPlatformRoot;
+std::string gRootAssignment;
 
 struct InstallerEnvironment : ::testing::Environment {
   void SetUp() override {
     if (!kOnWindows) {
       gPlatformRoot = makeTempDir("h4_root");
-      static std::string assignment;
-      assignment = "HORAMAT_PLATFORM_ROOT=" + gPlatformRoot;
-      putenv(assignment.data());
+      gRootAssignment = "HORAMAT_PLATFORM_ROOT=" + gPlatformRoot;
+      putenv(gRootAssignment.data());
     }
     gCaptureFile = joinPath(makeTempDir("h4_out"), "stdout.txt");
     installer::setRemovalSleep(countingSleep);
@@ -118,8 +137,12 @@ void setRecord(const std::string& path, const std::string& version) {
 }
 
 void writeSettings(const std::string& path, const std::string& version) {
-  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Path", path.c_str()), 0);
-  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Version", version.c_str()), 0);
+  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Path", path.c_str(),
+                                    static_cast<std::uint32_t>(path.size() + 1)),
+            0);
+  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Version", version.c_str(),
+                                    static_cast<std::uint32_t>(version.size() + 1)),
+            0);
 }
 
 void deleteSettings() { platform::regDeleteKey(settings::kSettingsKey); }
@@ -196,17 +219,14 @@ Captured runInstaller(std::vector<std::string> args) {
 // ---------------------------------------------------------------------------
 // The Service Control Manager, as the tests look at it.
 
-std::uint32_t serviceState(std::uint32_t* type = nullptr) {
+std::uint32_t serviceState() {
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
   if (manager == nullptr) return 0;
   std::uint32_t state = 0;
   platform::ScHandle service = platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess);
   if (service != nullptr) {
     platform::ServiceStatus status{};
-    if (platform::queryServiceStatus(service, &status)) {
-      state = status.currentState;
-      if (type != nullptr) *type = status.serviceType;
-    }
+    if (platform::queryServiceStatus(service, &status)) state = status.currentState;
     platform::closeServiceHandle(service);
   }
   platform::closeServiceHandle(manager);
@@ -231,21 +251,133 @@ bool waitForDeletion(int timeoutMs) {
   return false;
 }
 
+// The registration as the Service Control Manager keeps it: Windows in
+// the registry, the stand-in in a file of key=value lines.
+struct Registration {
+  bool found = false;
+  std::string program;
+  std::uint32_t type = 0;
+  std::uint32_t start = 0;
+  std::uint32_t errorControl = 0;
+};
+
+std::uint32_t dwordValue(platform::RegKey key, const char* name) {
+  std::uint32_t value = 0;
+  std::uint32_t size = sizeof value;
+  if (platform::regQueryValue(key, name, reinterpret_cast<unsigned char*>(&value), &size) != 0) return 0;
+  return value;
+}
+
+Registration registration() {
+  Registration r;
+  if (kOnWindows) {
+    platform::RegKey key = nullptr;
+    if (platform::regOpenKeyPlain("System\\CurrentControlSet\\Services\\Horamat", &key) != 0) return r;
+    char program[1024] = {};
+    std::uint32_t size = sizeof program - 1;
+    r.found = platform::regQueryValue(key, "ImagePath", reinterpret_cast<unsigned char*>(program), &size) == 0;
+    r.program = program;
+    r.type = dwordValue(key, "Type");
+    r.start = dwordValue(key, "Start");
+    r.errorControl = dwordValue(key, "ErrorControl");
+    platform::regCloseKey(key);
+    return r;
+  }
+  const std::string config = joinPath(gPlatformRoot, "services/Horamat/config");
+  if (!pathExists(config)) return r;
+  r.found = true;
+  for (const std::string& line : splitLines(readFile(config))) {
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals);
+    const std::string value = line.substr(equals + 1);
+    if (key == "program") r.program = value;
+    if (key == "type") r.type = static_cast<std::uint32_t>(std::stoul(value));
+    if (key == "start") r.start = static_cast<std::uint32_t>(std::stoul(value));
+    if (key == "error") r.errorControl = static_cast<std::uint32_t>(std::stoul(value));
+  }
+  return r;
+}
+
+// Ends the process of a service that will not stop. The platform layer
+// has no way to name a service's process, so each side asks its own
+// Service Control Manager here.
+void endServiceProcess() {
+#ifdef _WIN32
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) return;
+  SC_HANDLE service = OpenServiceA(manager, installer::kServiceName, SERVICE_ALL_ACCESS);
+  if (service != nullptr) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &needed) &&
+        status.dwProcessId != 0) {
+      if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId)) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+      }
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+#else
+  long pid = 0;
+  std::FILE* file = std::fopen(joinPath(gPlatformRoot, "services/Horamat/pid").c_str(), "r");
+  if (file == nullptr) return;
+  if (std::fscanf(file, "%ld", &pid) == 1 && pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
+  std::fclose(file);
+#endif
+}
+
+// After a deletion the name stays taken while the old process lives
+// (1072): the next case may only begin once a registration goes through.
+bool waitUntilNameFree(int timeoutMs) {
+  for (int waited = 0; waited <= timeoutMs; waited += 100) {
+    platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+    if (manager == nullptr) return false;
+    platform::ScHandle probe = platform::createService(
+        manager, installer::kServiceName, installer::kServiceName, platform::kServiceAllAccess,
+        platform::kServiceWin32OwnProcess, platform::kServiceDemandStart, platform::kServiceErrorNormal,
+        "C:\\h4_probe.exe", nullptr, nullptr);
+    if (probe != nullptr) {
+      platform::deleteService(probe);
+      platform::closeServiceHandle(probe);
+    }
+    platform::closeServiceHandle(manager);
+    if (probe != nullptr && waitForDeletion(5000)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
 // Stops and deletes whatever a case left behind, without the installer.
 void dropService() {
-  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
-  if (manager == nullptr) return;
-  platform::ScHandle service = platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess);
-  if (service != nullptr) {
-    platform::ServiceStatus status{};
-    if (platform::queryServiceStatus(service, &status) && status.currentState != platform::kServiceStopped) {
-      platform::controlService(service, platform::kServiceControlStop, &status);
+  if (serviceRegistered()) {
+    platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+    platform::ScHandle service =
+        manager != nullptr ? platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess)
+                           : nullptr;
+    if (service != nullptr) {
+      platform::ServiceStatus status{};
+      // A service still starting refuses the stop control (1061).
+      if (platform::queryServiceStatus(service, &status) &&
+          status.currentState == platform::kServiceStartPending) {
+        waitForState(platform::kServiceRunning, 10000);
+      }
+      if (platform::queryServiceStatus(service, &status) && status.currentState != platform::kServiceStopped) {
+        platform::controlService(service, platform::kServiceControlStop, &status);
+        // Wine's manager goes on reporting the last state of a process
+        // that was ended: the deletion does not wait for it.
+        if (!waitForState(platform::kServiceStopped, 10000)) endServiceProcess();
+      }
+      platform::deleteService(service);
+      platform::closeServiceHandle(service);
     }
-    platform::deleteService(service);
-    platform::closeServiceHandle(service);
+    if (manager != nullptr) platform::closeServiceHandle(manager);
   }
-  platform::closeServiceHandle(manager);
-  waitForDeletion(15000);
+  waitUntilNameFree(20000);
 }
 
 // The test service program of this build.
@@ -314,6 +446,23 @@ TEST(InstallerConsole, ReportTextsAreNeverFormats) {
   EXPECT_EQ(w.output, warningReport("100% %s", 2));
 }
 
+// The console is cleared by another process: whatever still sat in our
+// buffer would appear after the clearing, or be wiped with the old screen.
+// Read behind the program's back, before any flush of the test's own.
+TEST(InstallerConsole, EveryPrintIsFlushedAtOnce) {
+  setRecord("", "1.0");
+  std::string seen;
+  capture([&] {
+    installer::printUsage();
+    installer::printErrorReport("Horamat ist fehlerhaft installiert.", 1);
+    installer::printWarningReport("Der Dienst existiert bereits.", 2);
+    seen = capturedSoFar();
+    return 0;
+  });
+  EXPECT_EQ(seen, usage("1.0") + errorReport("Horamat ist fehlerhaft installiert.", 1) +
+                      warningReport("Der Dienst existiert bereits.", 2));
+}
+
 // ---------------------------------------------------------------------------
 // The entry function
 
@@ -327,6 +476,9 @@ struct InstallerMain : ::testing::Test {
   }
   void TearDown() override {
     dropService();
+    // Wine's registry outlives the run: leave no settings naming a folder
+    // that is gone.
+    deleteSettings();
     removeTree(folder);
   }
 };
@@ -347,7 +499,9 @@ TEST_F(InstallerMain, MissingSettingsEndWithReportOneAndExitCodeOne) {
 // A Path without Version has been read, but the settings still fail.
 TEST_F(InstallerMain, VersionMissingIsABrokenInstallationToo) {
   deleteSettings();
-  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Path", folder.c_str()), 0);
+  ASSERT_EQ(platform::regWriteValue(settings::kSettingsKey, "Path", folder.c_str(),
+                                    static_cast<std::uint32_t>(folder.size() + 1)),
+            0);
   Captured c = runInstaller({"i"});
   EXPECT_EQ(c.result, 1);
   EXPECT_EQ(c.output, diagnosticLine(folder) + banner("", "Horamat ist Freeware.\n\n") +
@@ -457,20 +611,20 @@ TEST_F(InstallerMain, InstallAndRemoveReportSuccess) {
 // ---------------------------------------------------------------------------
 // Installation and removal against the Service Control Manager
 
-struct ServiceFixture : ::testing::Test {
+struct InstallerService : ::testing::Test {
   std::string folder;
 
   void SetUp() override {
     gSleeps = 0;
     gLastSleepMs = 0;
-    gRealWaitMs = 0;
+    gSleepUntilStopped = false;
     folder = makeTempDir("h4_svc");
     setRecord(folder, "2.0");
     dropService();
     ASSERT_FALSE(serviceRegistered()) << "a service Horamat is left from elsewhere";
   }
   void TearDown() override {
-    gRealWaitMs = 0;
+    gSleepUntilStopped = false;
     dropService();
     removeTree(folder);
   }
@@ -485,22 +639,71 @@ struct ServiceFixture : ::testing::Test {
   }
 };
 
-TEST_F(ServiceFixture, InstallRegistersAndStartsTheService) {
+TEST_F(InstallerService, InstallRegistersAndStartsTheService) {
   placeProgram("normal");
   Captured c = install();
   EXPECT_EQ(c.result, 1);
   EXPECT_EQ(c.output, "");
   EXPECT_TRUE(waitForState(platform::kServiceRunning, 15000));
+  Registration r = registration();
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.program, folder + "\\Zyklant.exe");
+  EXPECT_EQ(r.type, 0x110u);  // system account, interactive
+  EXPECT_EQ(r.start, 2u);     // automatic
+  EXPECT_EQ(r.errorControl, 1u);
 }
 
-TEST_F(ServiceFixture, InstallWithoutProgramReportsZeroAndRegistersNothing) {
+// Unquoted, "C:\Program Files\Horamat\Zyklant.exe" would first be tried as
+// C:\Program.exe with the rest as arguments.
+TEST_F(InstallerService, FolderWithBlankIsRegisteredInQuotationMarks) {
+  removeTree(folder);
+  folder = makeTempDir("h4 mit blank");
+  setRecord(folder, "2.0");
+  placeProgram("normal");
+  Captured c = install();
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  EXPECT_EQ(registration().program, "\"" + folder + "\\Zyklant.exe\"");
+  EXPECT_TRUE(waitForState(platform::kServiceRunning, 15000));
+}
+
+TEST_F(InstallerService, AccountAndPasswordRegisterTheOwnProcessType) {
+  // Natively the stand-in knows only real users; Wine takes any name.
+  const char* user = std::getenv(kOnWindows ? "USERNAME" : "USER");
+  const std::string account = (user != nullptr && user[0] != '\0') ? user : "root";
+  placeProgram("normal");
+  Captured c = install(account.c_str(), "geheim");
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  Registration r = registration();
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.type, 0x10u);
+}
+
+// The path buffer holds 255 characters: the longest folder the settings
+// pass (243) fills it exactly, and a longer one put into the record
+// directly must be refused without an overrun, and still named in full.
+TEST_F(InstallerService, LongFoldersAreNamedInFullWhenTheProgramIsMissing) {
+  for (std::size_t length : {std::size_t{243}, std::size_t{250}, std::size_t{255}}) {
+    std::string longFolder = folder + "/";
+    longFolder += std::string(length - longFolder.size(), 'x');
+    ASSERT_EQ(longFolder.size(), length);
+    setRecord(longFolder, "2.0");
+    Captured c = install();
+    EXPECT_EQ(c.result, 0);
+    EXPECT_EQ(c.output, errorReport("Der Dienst konnte nicht gestartet werden (" + longFolder + "\\Zyklant.exe).", 0));
+  }
+  EXPECT_FALSE(serviceRegistered());
+}
+
+TEST_F(InstallerService, InstallWithoutProgramReportsZeroAndRegistersNothing) {
   Captured c = install();
   EXPECT_EQ(c.result, 0);
   EXPECT_EQ(c.output, errorReport("Der Dienst konnte nicht gestartet werden (" + folder + "\\Zyklant.exe).", 0));
   EXPECT_FALSE(serviceRegistered());
 }
 
-TEST_F(ServiceFixture, InstallTwiceIsWarningTwo) {
+TEST_F(InstallerService, InstallTwiceIsWarningTwo) {
   placeProgram("normal");
   ASSERT_EQ(install().result, 1);
   Captured c = install();
@@ -510,17 +713,15 @@ TEST_F(ServiceFixture, InstallTwiceIsWarningTwo) {
 
 // An account with an empty password is no credential: the service runs
 // under the system account, with the interactive type.
-TEST_F(ServiceFixture, AccountWithoutPasswordInstallsUnderTheSystemAccount) {
+TEST_F(InstallerService, AccountWithoutPasswordInstallsUnderTheSystemAccount) {
   placeProgram("normal");
   Captured c = install("konto", "");
   EXPECT_EQ(c.result, 1);
   EXPECT_EQ(c.output, "");
-  std::uint32_t type = 0;
-  serviceState(&type);
-  EXPECT_EQ(type & platform::kServiceInteractiveProcess, platform::kServiceInteractiveProcess);
+  EXPECT_EQ(registration().type, 0x110u);
 }
 
-TEST_F(ServiceFixture, UnknownAccountIsWarningThree) {
+TEST_F(InstallerService, UnknownAccountIsWarningThree) {
   if (kOnWindows) GTEST_SKIP() << "Wine's Service Control Manager takes any account name";
   placeProgram("normal");
   Captured c = install("kein_solches_konto_h4", "geheim");
@@ -529,14 +730,32 @@ TEST_F(ServiceFixture, UnknownAccountIsWarningThree) {
   EXPECT_FALSE(serviceRegistered());
 }
 
-TEST_F(ServiceFixture, RemoveNeverInstalledIsWarningNine) {
+// Both operations open the manager first, each with its own number.
+TEST_F(InstallerService, ManagerThatDoesNotOpenIsErrorFiveOrEleven) {
+  if (kOnWindows) GTEST_SKIP() << "Wine's manager opens for every caller";
+  placeProgram("normal");
+  // A stand-in root below a plain file cannot be made: access denied.
+  static std::string unusableRoot;
+  unusableRoot = "HORAMAT_PLATFORM_ROOT=" + gCaptureFile + "/root";
+  putenv(unusableRoot.data());
+  Captured i = install();
+  Captured d = remove();
+  putenv(gRootAssignment.data());
+  EXPECT_EQ(i.result, 0);
+  EXPECT_EQ(i.output, errorReport("Der Dienst konnte nicht installiert werden (5).", 5));
+  EXPECT_EQ(d.result, 0);
+  EXPECT_EQ(d.output, errorReport("Der Dienst konnte nicht deinstalliert werden (5).", 11));
+  EXPECT_FALSE(serviceRegistered());
+}
+
+TEST_F(InstallerService, RemoveNeverInstalledIsWarningNine) {
   Captured c = remove();
   EXPECT_EQ(c.result, 0);
   EXPECT_EQ(c.output, warningReport("Der Dienst existiert nicht.", 9));
   EXPECT_EQ(gSleeps, 0);
 }
 
-TEST_F(ServiceFixture, RemoveStoppedServiceDeletesAtOnce) {
+TEST_F(InstallerService, RemoveStoppedServiceDeletesAtOnce) {
   placeProgram("normal");
   // Registered, never started.
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
@@ -557,7 +776,7 @@ TEST_F(ServiceFixture, RemoveStoppedServiceDeletesAtOnce) {
   EXPECT_TRUE(waitForDeletion(5000));
 }
 
-TEST_F(ServiceFixture, RemoveRunningServiceThatStopsAtOnceDoesNotWait) {
+TEST_F(InstallerService, RemoveRunningServiceThatStopsAtOnceDoesNotWait) {
   placeProgram("normal");
   ASSERT_EQ(install().result, 1);
   ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
@@ -570,21 +789,26 @@ TEST_F(ServiceFixture, RemoveRunningServiceThatStopsAtOnceDoesNotWait) {
 
 // Still stopping when the stop control returns, stopped two seconds later:
 // one wait of the full ten seconds (here shortened), then the deletion.
-TEST_F(ServiceFixture, RemoveSlowStoppingServiceWaitsOnce) {
+TEST_F(InstallerService, RemoveSlowStoppingServiceWaitsOnce) {
   placeProgram("slowstop");
   ASSERT_EQ(install().result, 1);
   ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
-  gRealWaitMs = 5000;
+  gSleepUntilStopped = true;
   Captured c = remove();
   EXPECT_EQ(c.result, 1);
   EXPECT_EQ(c.output, "");
   EXPECT_EQ(gSleeps, 1);
   EXPECT_EQ(gLastSleepMs, 10000u);
   EXPECT_TRUE(waitForDeletion(15000));
+  std::size_t stops = 0;
+  for (const std::string& line : splitLines(readFile(joinPath(folder, "test_service.log")))) {
+    if (line == "control 1") ++stops;
+  }
+  EXPECT_EQ(stops, 1u) << "one stop control, then only looks at the state";
 }
 
 // A service that never stops: ten waits, then a report instead of silence.
-TEST_F(ServiceFixture, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
+TEST_F(InstallerService, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
   placeProgram("neverstop");
   ASSERT_EQ(install().result, 1);
   ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
@@ -592,7 +816,17 @@ TEST_F(ServiceFixture, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
   EXPECT_EQ(c.result, 0);
   EXPECT_EQ(c.output, errorReport("Der Dienst konnte nicht gestoppt werden (1053).", 10));
   EXPECT_EQ(gSleeps, 10);
-  EXPECT_TRUE(serviceRegistered());
+  EXPECT_EQ(serviceState(), platform::kServiceStopPending);
+  // No second stop control: it would only wait for the service again.
+  endServiceProcess();
+  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+  ASSERT_NE(manager, nullptr);
+  platform::ScHandle service = platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess);
+  if (service != nullptr) {
+    platform::deleteService(service);
+    platform::closeServiceHandle(service);
+  }
+  platform::closeServiceHandle(manager);
 }
 
 }  // namespace
