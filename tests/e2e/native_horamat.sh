@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The whole system through the POSIX stand-in: the real Horamat installs,
+# removes and reports; the real Zyklant runs the jobs. Console output is
+# compared byte for byte (redirected output holds no clearing sequence).
+# The clock runs 20 times fast under faketime for the runs that wait for a
+# minute.
+set -u
+bin=$1 src=$2
+. "$src/tests/e2e/lib.sh"
+
+cache=$bin/../CMakeCache.txt
+notice=$(sed -n 's/^HORAMAT_MAKER_NOTICE:STRING=//p' "$cache")
+mail=$(sed -n 's/^HORAMAT_SUPPORT_MAIL:STRING=//p' "$cache")
+web=$(sed -n 's/^HORAMAT_WEB_ADDRESS:STRING=//p' "$cache")
+
+work=$(mktemp -d /tmp/hm_inst_XXXXXX)
+chmod 755 "$work"
+export HORAMAT_PLATFORM_ROOT=$work/root
+export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
+key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
+account=horamat_e2e
+made_account=0
+cleanup() {
+  "$bin/Horamat" d >/dev/null 2>&1
+  [ $made_account = 1 ] && userdel "$account" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+horamat() { "$bin/Horamat" "$@"; }
+set_path() { mkdir -p "$key"; printf '%s' "$1" > "$key/Path"; printf '1.0.0' > "$key/Version"; }
+diag() { printf '0 %s 256 %d\n' "$1" $(( ${#1} + 1 )); }
+banner() { printf 'Horamat %s - %s\n' "$1" "$notice"; }
+usage() {
+  banner 1.0.0; printf 'Horamat ist Freeware.\n\n'
+  printf 'Aufruf: Horamat <Kommando> [<Benutzername> <Passwort>]\n\nKommandos:\n'
+  printf '  i  Horamat als Dienst installieren und starten\n  d  Dienst Horamat stoppen und deinstallieren\n\n'
+  printf 'Ohne Benutzername und Passwort wird der Dienst unter dem Systemkonto eingerichtet.\n'
+}
+error_report() { printf '\nFehlertext: %s\nFehlercode: %d\n\nBitte melden Sie den aufgetretenen Fehler.\nmailto:%s\n%s\n' "$1" "$2" "$mail" "$web"; }
+warning_report() { printf '\nWarnung: %s\nNummer: %d\n' "$1" "$2"; }
+state() { "$bin/service_ctl" query Horamat 2>/dev/null | sed -n 's/^state=//p'; }
+
+# --- settings missing: banner with an empty version, report 1, exit 1
+out=$(horamat i; echo "rc=$?")
+expect_eq "ohne Einstellungen" "$(banner ''; printf 'Horamat ist Freeware.\n\n'; error_report 'Horamat ist fehlerhaft installiert.' 1; echo rc=1)" "$out"
+
+install=$work/Horamat
+mkdir -p "$install"; chmod 755 "$install"
+set_path "$install"
+
+# --- usage for every wrong command line, exit 0
+for args in "" "i eins" "i a b c"; do
+  out=$(horamat $args; echo "rc=$?")
+  expect_eq "Aufruf [$args]" "$(diag "$install"; usage; echo rc=0)" "$out"
+done
+# An unknown command with one or three arguments: the banner, then usage.
+for args in "I" "install" "x y z"; do
+  out=$(horamat $args; echo "rc=$?")
+  expect_eq "unbekanntes Kommando [$args]" \
+    "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n'; usage; echo rc=0)" "$out"
+done
+
+# --- Zyklant.exe missing: error 0 with the full path, nothing registered
+out=$(horamat i; echo "rc=$?")
+expect_eq "Programm fehlt" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+  error_report "Der Dienst konnte nicht gestartet werden ($install\\Zyklant.exe)." 0; echo rc=0)" "$out"
+expect_true "nichts registriert" test ! -e "$HORAMAT_PLATFORM_ROOT/services/Horamat"
+
+# --- remove when never installed: warning 9
+out=$(horamat d; echo "rc=$?")
+expect_eq "nie installiert" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu deinstallieren...\n'; \
+  warning_report 'Der Dienst existiert nicht.' 9; echo rc=0)" "$out"
+
+# --- install for real, at 10:00:50 on a clock running 20 times fast
+cp "$bin/Zyklant" "$install/Zyklant.exe"
+printf 'echo "$(id -un)" >> %s/lauf.txt\n' "$install" > "$install/lauf.bat"
+printf '* * * * * %s\\lauf\n' "$install" > "$install/CronTab.txt"
+installed="$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\nHoramat wurde installiert.\n'; echo rc=0)"
+out=$(faketime -f '@2026-12-07 10:00:50 x20' "$bin/Horamat" i; echo "rc=$?")
+expect_eq "installiert" "$installed" "$out"
+expect_eq "Dienst laeuft" 4 "$(state)"
+expect_true "registriert unter dem Systemkonto, interaktiv" grep -qx 'type=272' "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+has_job() { [ -s "$install/lauf.txt" ]; }
+expect_true "Startzeile und Job in der naechsten Minute" wait_for 20 has_job
+expect_eq "Startzeile" "Horamat gestartet am: Mon Dec 07 10:01:00 2026" "$(head -1 "$install/Horamat.log")"
+expect_eq "Job lief als root" root "$(head -1 "$install/lauf.txt")"
+
+# --- install again: warning 2, exit 0
+out=$(horamat i; echo "rc=$?")
+expect_eq "zweimal installiert" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+  warning_report 'Der Dienst existiert bereits.' 2; echo rc=0)" "$out"
+
+# --- remove while running; account and password with d are ignored
+pid=$(awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid" 2>/dev/null)
+out=$(horamat d konto geheim; echo "rc=$?")
+expect_eq "deinstalliert" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu deinstallieren...\nHoramat wurde deinstalliert.\n'; echo rc=0)" "$out"
+gone() { [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; }
+expect_true "Zyklant beendet" wait_for 10 gone
+expect_true "Registrierung entfernt" test ! -e "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+lines=$(wc -l < "$install/Horamat.log")
+expect_true "Log endet mit einem ganzen Eintrag" test "$(tail -c1 "$install/Horamat.log" | od -An -c | tr -d ' ')" = '\n'
+
+# --- unknown account: warning 3
+out=$(horamat i niemand_hier geheim; echo "rc=$?")
+expect_eq "unbekanntes Konto" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+  warning_report 'Der Benutzeraccount existiert nicht.' 3; echo rc=0)" "$out"
+
+# --- a real local account: the service and its jobs run under it
+if [ "$(id -u)" = 0 ] && command -v useradd >/dev/null; then
+  userdel "$account" >/dev/null 2>&1
+  useradd --system --no-create-home "$account" && made_account=1
+  chown "$account" "$install" "$install/Horamat.log"
+  rm -f "$install/lauf.txt"
+  # The scheduler opens its key with full access: an account that may only
+  # read it ends at once, and the start is reported as failed.
+  out=$(horamat i "$account" geheim; echo "rc=$?")
+  expect_eq "Konto ohne Schreibrecht auf den Schluessel" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+    error_report 'Der Dienst konnte nicht gestartet werden (1053).' 1; echo rc=0)" "$out"
+  expect_true "Registrierung bleibt nach dem Fehlstart" test -e "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+  horamat d >/dev/null
+  chown "$account" "$key"
+  out=$(faketime -f '@2026-12-07 11:00:50 x20' "$bin/Horamat" i "$account" geheim; echo "rc=$?")
+  expect_eq "installiert mit Konto" "$installed" "$out"
+  expect_true "registriert mit Konto, nicht interaktiv" grep -qx 'type=16' "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+  expect_true "Job unter dem Konto" wait_for 20 has_job
+  expect_eq "Job lief als $account" "$account" "$(head -1 "$install/lauf.txt")"
+  horamat d >/dev/null
+else
+  echo "skip: real account (needs root and useradd)"
+fi
+
+# --- a folder with a blank: the registered path is quoted, the service runs
+spaced="$work/Mit Leerzeichen"
+mkdir -p "$spaced"; cp "$bin/Zyklant" "$spaced/Zyklant.exe"
+set_path "$spaced"
+out=$(horamat i; echo "rc=$?")
+expect_eq "installiert mit Leerzeichen" "$(diag "$spaced"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\nHoramat wurde installiert.\n'; echo rc=0)" "$out"
+expect_true "Pfad in Anfuehrungszeichen" grep -qxF "program=\"$spaced\\Zyklant.exe\"" "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+expect_eq "Dienst laeuft" 4 "$(state)"
+horamat d >/dev/null
+
+finish
