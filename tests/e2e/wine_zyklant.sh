@@ -15,7 +15,15 @@ winstall='C:\horamat'
 rm -rf "$install"; mkdir -p "$install"
 cp "$bin/Zyklant.exe" "$bin/marker_job.exe" "$install/"
 regkey='HKLM\Software\Pexa\Horamat'
+# Wine ends services once no ordinary program of the session runs; one
+# that idles keeps the session up, as a logged-on desktop does on Windows.
+keep_session() {
+  setsid wine "$bin/idle_wait.exe" 900 </dev/null >/dev/null 2>&1 &
+  keeper=$!
+}
+keeper=
 cleanup() {
+  [ -n "$keeper" ] && kill "$keeper" 2>/dev/null
   wine sc stop Horamat >/dev/null 2>&1
   wine sc delete Horamat >/dev/null 2>&1
   wine reg delete "$regkey" /f /reg:64 >/dev/null 2>&1
@@ -47,6 +55,7 @@ printf 'echo lauf>> %s\\bat_marker.txt\r\n' "$winstall" > "$install/lauf.bat"
   printf '*/5 * * * * %s\\marker_job %s\\nie.txt\r\n' "$winstall" "$winstall"
 } > "$install/CronTab.txt"
 
+keep_session
 wine sc create Horamat binPath= "$winstall\\Zyklant.exe" start= auto >/dev/null
 wine sc start Horamat >/dev/null
 running() { [ "$(state_of)" = 4 ]; }
@@ -83,8 +92,10 @@ expect_true "nie-Zeile lief nie" test ! -e "$install/nie.txt"
 
 # A new boot of the Wine session starts the auto-start service again.
 before=$(grep -c '^Horamat gestartet am' "$install/Horamat.log")
+kill "$keeper" 2>/dev/null
 wineserver -k; sleep 1
 wineboot >/dev/null 2>&1
+keep_session
 restarted() { [ "$(grep -c '^Horamat gestartet am' "$install/Horamat.log")" -gt "$before" ]; }
 expect_true "nach dem Neustart laeuft der Dienst wieder" wait_for 100 restarted
 
