@@ -101,37 +101,5 @@ std::time_t localTime(int year, int month, int day, int hour, int minute, int se
   return std::mktime(&t);
 }
 
-bool setTimeZone(const char* tz) {
-#ifdef _WIN32
-  _putenv_s("TZ", tz);
-  _tzset();
-#else
-  setenv("TZ", tz, 1);
-  tzset();
-#endif
-  return true;
-}
-
 }  // namespace testsupport
 
-namespace testsupport {
-
-void setEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value != nullptr ? value : "");
-#else
-  if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
-#endif
-}
-
-std::string useScratchPlatformRoot() {
-#ifdef _WIN32
-  return std::string();
-#else
-  std::string root = makeTempDir("root");
-  setEnvironment("HORAMAT_PLATFORM_ROOT", root.c_str());
-  return root;
-#endif
-}
-
-}  // namespace testsupport

@@ -47,6 +47,10 @@ bool setTimeZone(const char* tz);
 
 namespace testsupport {
 
+// Ends the process of a service that will not stop, by its process id as
+// the system's own Service Control Manager knows it.
+void endServiceProcess(const char* serviceName);
+
 // Sets (or, with nullptr, removes) an environment variable of this process.
 void setEnvironment(const char* name, const char* value);
 

@@ -6,11 +6,6 @@
 
 #include <unistd.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <csignal>
-#endif
 
 #include <chrono>
 #include <cstdint>
@@ -299,37 +294,6 @@ Registration registration() {
   return r;
 }
 
-// Ends the process of a service that will not stop. The platform layer
-// has no way to name a service's process, so each side asks its own
-// Service Control Manager here.
-void endServiceProcess() {
-#ifdef _WIN32
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) return;
-  SC_HANDLE service = OpenServiceA(manager, installer::kServiceName, SERVICE_ALL_ACCESS);
-  if (service != nullptr) {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed) &&
-        status.dwProcessId != 0) {
-      if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId)) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 10000);
-        CloseHandle(process);
-      }
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-#else
-  long pid = 0;
-  std::FILE* file = std::fopen(joinPath(gPlatformRoot, "services/Horamat/pid").c_str(), "r");
-  if (file == nullptr) return;
-  if (std::fscanf(file, "%ld", &pid) == 1 && pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
-  std::fclose(file);
-#endif
-}
 
 // After a deletion the name stays taken while the old process lives
 // (1072): the next case may only begin once a registration goes through.
@@ -370,7 +334,7 @@ void dropService() {
         platform::controlService(service, platform::kServiceControlStop, &status);
         // Wine's manager goes on reporting the last state of a process
         // that was ended: the deletion does not wait for it.
-        if (!waitForState(platform::kServiceStopped, 10000)) endServiceProcess();
+        if (!waitForState(platform::kServiceStopped, 10000)) endServiceProcess(installer::kServiceName);
       }
       platform::deleteService(service);
       platform::closeServiceHandle(service);
@@ -818,7 +782,7 @@ TEST_F(InstallerService, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
   EXPECT_EQ(gSleeps, 10);
   EXPECT_EQ(serviceState(), platform::kServiceStopPending);
   // No second stop control: it would only wait for the service again.
-  endServiceProcess();
+  endServiceProcess(installer::kServiceName);
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
   ASSERT_NE(manager, nullptr);
   platform::ScHandle service = platform::openService(manager, installer::kServiceName, platform::kServiceAllAccess);

@@ -1,0 +1,46 @@
+// The Windows side of what tests need from the system itself.
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include <windows.h>
+
+#include "tests/support/test_support.h"
+
+namespace testsupport {
+
+bool setTimeZone(const char* tz) {
+  _putenv_s("TZ", tz);
+  _tzset();
+  return true;
+}
+
+void setEnvironment(const char* name, const char* value) {
+  _putenv_s(name, value != nullptr ? value : "");
+}
+
+// Tests use the real registry and Service Control Manager here.
+std::string useScratchPlatformRoot() { return std::string(); }
+
+void endServiceProcess(const char* serviceName) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) return;
+  SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
+  if (service != nullptr) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &needed) &&
+        status.dwProcessId != 0) {
+      if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId)) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+      }
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+}
+
+}  // namespace testsupport
