@@ -7,11 +7,7 @@
 set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
-
-cache=$bin/../CMakeCache.txt
-notice=$(sed -n 's/^HORAMAT_MAKER_NOTICE:STRING=//p' "$cache")
-mail=$(sed -n 's/^HORAMAT_SUPPORT_MAIL:STRING=//p' "$cache")
-web=$(sed -n 's/^HORAMAT_WEB_ADDRESS:STRING=//p' "$cache")
+. "$src/tests/e2e/installer_texts.sh"
 
 work=$(mktemp -d /tmp/hm_inst_XXXXXX)
 chmod 755 "$work"
@@ -29,16 +25,6 @@ trap cleanup EXIT
 
 horamat() { "$bin/Horamat" "$@"; }
 set_path() { mkdir -p "$key"; printf '%s' "$1" > "$key/Path"; printf '1.0.0' > "$key/Version"; }
-diag() { printf '0 %s 256 %d\n' "$1" $(( ${#1} + 1 )); }
-banner() { printf 'Horamat %s - %s\n' "$1" "$notice"; }
-usage() {
-  banner 1.0.0; printf 'Horamat ist Freeware.\n\n'
-  printf 'Aufruf: Horamat <Kommando> [<Benutzername> <Passwort>]\n\nKommandos:\n'
-  printf '  i  Horamat als Dienst installieren und starten\n  d  Dienst Horamat stoppen und deinstallieren\n\n'
-  printf 'Ohne Benutzername und Passwort wird der Dienst unter dem Systemkonto eingerichtet.\n'
-}
-error_report() { printf '\nFehlertext: %s\nFehlercode: %d\n\nBitte melden Sie den aufgetretenen Fehler.\nmailto:%s\n%s\n' "$1" "$2" "$mail" "$web"; }
-warning_report() { printf '\nWarnung: %s\nNummer: %d\n' "$1" "$2"; }
 state() { "$bin/service_ctl" query Horamat 2>/dev/null | sed -n 's/^state=//p'; }
 
 # --- settings missing: banner with an empty version, report 1, exit 1
@@ -63,20 +49,20 @@ done
 
 # --- Zyklant.exe missing: error 0 with the full path, nothing registered
 out=$(horamat i; echo "rc=$?")
-expect_eq "Programm fehlt" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+expect_eq "Programm fehlt" "$(work_head "$install" installieren; \
   error_report "Der Dienst konnte nicht gestartet werden ($install\\Zyklant.exe)." 0; echo rc=0)" "$out"
 expect_true "nichts registriert" test ! -e "$HORAMAT_PLATFORM_ROOT/services/Horamat"
 
 # --- remove when never installed: warning 9
 out=$(horamat d; echo "rc=$?")
-expect_eq "nie installiert" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu deinstallieren...\n'; \
+expect_eq "nie installiert" "$(work_head "$install" deinstallieren; \
   warning_report 'Der Dienst existiert nicht.' 9; echo rc=0)" "$out"
 
 # --- install for real, at 10:00:50 on a clock running 20 times fast
 cp "$bin/Zyklant" "$install/Zyklant.exe"
 printf 'echo "$(id -un)" >> %s/lauf.txt\n' "$install" > "$install/lauf.bat"
 printf '* * * * * %s\\lauf\n' "$install" > "$install/CronTab.txt"
-installed="$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\nHoramat wurde installiert.\n'; echo rc=0)"
+installed="$(work_head "$install" installieren; printf 'Horamat wurde installiert.\n'; echo rc=0)"
 out=$(faketime -f '@2026-12-07 10:00:50 x20' "$bin/Horamat" i; echo "rc=$?")
 expect_eq "installiert" "$installed" "$out"
 expect_eq "Dienst laeuft" 4 "$(state)"
@@ -88,13 +74,13 @@ expect_eq "Job lief als root" root "$(head -1 "$install/lauf.txt")"
 
 # --- install again: warning 2, exit 0
 out=$(horamat i; echo "rc=$?")
-expect_eq "zweimal installiert" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+expect_eq "zweimal installiert" "$(work_head "$install" installieren; \
   warning_report 'Der Dienst existiert bereits.' 2; echo rc=0)" "$out"
 
 # --- remove while running; account and password with d are ignored
 pid=$(awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid" 2>/dev/null)
 out=$(horamat d konto geheim; echo "rc=$?")
-expect_eq "deinstalliert" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu deinstallieren...\nHoramat wurde deinstalliert.\n'; echo rc=0)" "$out"
+expect_eq "deinstalliert" "$(work_head "$install" deinstallieren; printf 'Horamat wurde deinstalliert.\n'; echo rc=0)" "$out"
 gone() { [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; }
 expect_true "Zyklant beendet" wait_for 10 gone
 expect_true "Registrierung entfernt" test ! -e "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
@@ -103,7 +89,7 @@ expect_true "Log endet mit einem ganzen Eintrag" test "$(tail -c1 "$install/Hora
 
 # --- unknown account: warning 3
 out=$(horamat i niemand_hier geheim; echo "rc=$?")
-expect_eq "unbekanntes Konto" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+expect_eq "unbekanntes Konto" "$(work_head "$install" installieren; \
   warning_report 'Der Benutzeraccount existiert nicht.' 3; echo rc=0)" "$out"
 
 # --- a real local account: the service and its jobs run under it
@@ -115,7 +101,7 @@ if [ "$(id -u)" = 0 ] && command -v useradd >/dev/null; then
   # The scheduler opens its key with full access: an account that may only
   # read it ends at once, and the start is reported as failed.
   out=$(horamat i "$account" geheim; echo "rc=$?")
-  expect_eq "Konto ohne Schreibrecht auf den Schluessel" "$(diag "$install"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\n'; \
+  expect_eq "Konto ohne Schreibrecht auf den Schluessel" "$(work_head "$install" installieren; \
     error_report 'Der Dienst konnte nicht gestartet werden (1053).' 1; echo rc=0)" "$out"
   expect_true "Registrierung bleibt nach dem Fehlstart" test -e "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
   horamat d >/dev/null
@@ -135,7 +121,7 @@ spaced="$work/Mit Leerzeichen"
 mkdir -p "$spaced"; cp "$bin/Zyklant" "$spaced/Zyklant.exe"
 set_path "$spaced"
 out=$(horamat i; echo "rc=$?")
-expect_eq "installiert mit Leerzeichen" "$(diag "$spaced"; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu installieren...\nHoramat wurde installiert.\n'; echo rc=0)" "$out"
+expect_eq "installiert mit Leerzeichen" "$(work_head "$spaced" installieren; printf 'Horamat wurde installiert.\n'; echo rc=0)" "$out"
 expect_true "Pfad in Anfuehrungszeichen" grep -qxF "program=\"$spaced\\Zyklant.exe\"" "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
 expect_eq "Dienst laeuft" 4 "$(state)"
 horamat d >/dev/null

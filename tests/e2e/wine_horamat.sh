@@ -6,13 +6,9 @@
 set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
+. "$src/tests/e2e/installer_texts.sh"
 : "${WINEPREFIX:?}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-cache=$bin/../CMakeCache.txt
-notice=$(sed -n 's/^HORAMAT_MAKER_NOTICE:STRING=//p' "$cache")
-mail=$(sed -n 's/^HORAMAT_SUPPORT_MAIL:STRING=//p' "$cache")
-web=$(sed -n 's/^HORAMAT_WEB_ADDRESS:STRING=//p' "$cache")
 
 install="$WINEPREFIX/drive_c/Program Files/Horamat"
 winstall='C:\Program Files\Horamat'
@@ -37,17 +33,6 @@ wine reg delete "$regkey" /f /reg:64 >/dev/null 2>&1
 wine sc delete Horamat >/dev/null 2>&1
 
 horamat() { wine "$winstall\\Horamat.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-diag() { printf '0 %s 256 %d\n' "$winstall" $(( ${#winstall} + 1 )); }
-banner() { printf 'Horamat %s - %s\n' "$1" "$notice"; }
-usage() {
-  banner 1.0.0; printf 'Horamat ist Freeware.\n\n'
-  printf 'Aufruf: Horamat <Kommando> [<Benutzername> <Passwort>]\n\nKommandos:\n'
-  printf '  i  Horamat als Dienst installieren und starten\n  d  Dienst Horamat stoppen und deinstallieren\n\n'
-  printf 'Ohne Benutzername und Passwort wird der Dienst unter dem Systemkonto eingerichtet.\n'
-}
-work_head() { diag; banner 1.0.0; printf 'Horamat ist Freeware.\n\nEs wird versucht, Horamat zu %s...\n' "$1"; }
-error_report() { printf '\nFehlertext: %s\nFehlercode: %d\n\nBitte melden Sie den aufgetretenen Fehler.\nmailto:%s\n%s\n' "$1" "$2" "$mail" "$web"; }
-warning_report() { printf '\nWarnung: %s\nNummer: %d\n' "$1" "$2"; }
 state_of() { wine sc query Horamat 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
 
 # --- settings missing: banner with an empty version, report 1, exit 1
@@ -60,28 +45,28 @@ wine reg add "$regkey" /v Version /t REG_SZ /d 1.0.0 /f /reg:64 >/dev/null
 # --- usage, exit 0
 for args in "" "i eins"; do
   out=$(horamat $args; echo "rc=$?")
-  expect_eq "Aufruf [$args]" "$(diag; usage; echo rc=0)" "$out"
+  expect_eq "Aufruf [$args]" "$(diag "$winstall"; usage; echo rc=0)" "$out"
 done
 for args in "I" "install"; do
   out=$(horamat $args; echo "rc=$?")
-  expect_eq "unbekanntes Kommando [$args]" "$(diag; banner 1.0.0; printf 'Horamat ist Freeware.\n'; usage; echo rc=0)" "$out"
+  expect_eq "unbekanntes Kommando [$args]" "$(diag "$winstall"; banner 1.0.0; printf 'Horamat ist Freeware.\n'; usage; echo rc=0)" "$out"
 done
 
 # --- Zyklant.exe missing: error 0 with the full path, nothing registered
 out=$(horamat i; echo "rc=$?")
-expect_eq "Programm fehlt" "$(work_head installieren; error_report "Der Dienst konnte nicht gestartet werden ($winstall\\Zyklant.exe)." 0; echo rc=0)" "$out"
+expect_eq "Programm fehlt" "$(work_head "$winstall" installieren; error_report "Der Dienst konnte nicht gestartet werden ($winstall\\Zyklant.exe)." 0; echo rc=0)" "$out"
 expect_eq "nichts registriert" "" "$(state_of)"
 
 # --- removal when never installed: warning 9
 out=$(horamat d; echo "rc=$?")
-expect_eq "nie installiert" "$(work_head deinstallieren; warning_report 'Der Dienst existiert nicht.' 9; echo rc=0)" "$out"
+expect_eq "nie installiert" "$(work_head "$winstall" deinstallieren; warning_report 'Der Dienst existiert nicht.' 9; echo rc=0)" "$out"
 
 # --- install: quoted path, running service, a job at the next minute
 cp "$bin/Zyklant.exe" "$install/"
 printf '* * * * * C:\\jobs\\marker_job C:\\lauf.txt jede\r\n' > "$install/CronTab.txt"
 rm -f "$WINEPREFIX/drive_c/lauf.txt"
 out=$(horamat i; echo "rc=$?")
-expect_eq "installiert" "$(work_head installieren; printf 'Horamat wurde installiert.\n'; echo rc=0)" "$out"
+expect_eq "installiert" "$(work_head "$winstall" installieren; printf 'Horamat wurde installiert.\n'; echo rc=0)" "$out"
 image=$(wine reg query 'HKLM\System\CurrentControlSet\Services\Horamat' /v ImagePath /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p; s/.*REG_SZ *//p')
 expect_eq "Pfad in Anfuehrungszeichen" "\"$winstall\\Zyklant.exe\"" "$image"
 running() { [ "$(state_of)" = 4 ]; }
@@ -92,11 +77,11 @@ expect_true "Startzeile im Log" grep -q '^Horamat gestartet am: ' "$install/Hora
 
 # --- install again: warning 2, exit 0
 out=$(horamat i; echo "rc=$?")
-expect_eq "zweimal installiert" "$(work_head installieren; warning_report 'Der Dienst existiert bereits.' 2; echo rc=0)" "$out"
+expect_eq "zweimal installiert" "$(work_head "$winstall" installieren; warning_report 'Der Dienst existiert bereits.' 2; echo rc=0)" "$out"
 
 # --- remove while running
 out=$(horamat d; echo "rc=$?")
-expect_eq "deinstalliert" "$(work_head deinstallieren; printf 'Horamat wurde deinstalliert.\n'; echo rc=0)" "$out"
+expect_eq "deinstalliert" "$(work_head "$winstall" deinstallieren; printf 'Horamat wurde deinstalliert.\n'; echo rc=0)" "$out"
 gone() { ! pgrep -f 'Horamat.Zyklant.exe' >/dev/null; }
 expect_true "Zyklant beendet" wait_for 15 gone
 expect_eq "Dienst entfernt" "" "$(state_of)"
