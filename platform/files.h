@@ -1,5 +1,6 @@
 // Files, through the C library's streams.
 #pragma once
+#include <cstddef>
 #include <cstdio>
 
 namespace platform {
@@ -13,5 +14,15 @@ std::FILE* openFile(const char* path, const char* mode);
 // after a newline. A CR directly before a LF is dropped, as Windows text
 // mode does, so a table written on Windows reads the same everywhere.
 char* readLine(char* buffer, int size, std::FILE* file);
+
+// The path as a process whose current folder is folder sees it, for a
+// question asked on behalf of another process (where would the service
+// find this program?). A relative path is put below folder; any other is
+// left as it is. Windows: "C:\x" and "\\server\x" stay, "\x" gets the
+// drive of folder, "C:x" is put below folder when folder lies on drive C
+// (the current folder of another drive is not known here, so it stays).
+// The stand-in: a path that begins with "\" or "/" stays, everything else
+// is relative, "C:\x" too. False when the result does not fit.
+bool pathFromFolder(const char* folder, const char* path, char* out, std::size_t size);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // Processes and waiting.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -18,5 +19,12 @@ bool fileExists(const char* path);
 // current directory; no creation flags. Handles of the new process are
 // released at once. Returns false (with lastError) when nothing started.
 bool startProcess(const char* file, const char* commandLine, const char* const* argv);
+
+// The current folder the Service Control Manager gives a service, which
+// the scheduler never changes: where a job's program named without a path
+// is looked for. Windows: the system folder (GetSystemDirectoryA). The
+// stand-in: "/", where it starts every service. False when it does not
+// fit.
+bool serviceCurrentFolder(char* folder, std::size_t size);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/bounded_text.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace scheduler {
@@ -27,6 +28,29 @@ const char* lastComponent(const char* program) {
   if (last != nullptr) return last + 1;
   const char* colon = std::strchr(program, ':');
   return colon != nullptr ? colon + 1 : program;
+}
+
+// The program as the scheduler names it: a bare name means a file in the
+// scheduler's current directory; there is no search of the PATH.
+bool programName(const char* program, char* name, std::size_t size) {
+  const bool bare = std::strpbrk(program, "\\/:") == nullptr;
+  if (!platform::copyText(name, size, bare ? ".\\" : "")) return false;
+  return platform::appendText(name, size, program);
+}
+
+// The file behind the name in resolved: the name itself when the last
+// component of program has a dot, else the first suffix under which a file
+// exists. resolved keeps the name without a suffix when nothing exists.
+bool findProgramFile(const char* program, char* resolved, std::size_t size) {
+  if (std::strchr(lastComponent(program), '.') != nullptr) return platform::fileExists(resolved);
+
+  const std::size_t base = std::strlen(resolved);
+  for (const char* suffix : kProgramSuffixes) {
+    resolved[base] = '\0';
+    if (platform::appendText(resolved, size, suffix) && platform::fileExists(resolved)) return true;
+  }
+  resolved[base] = '\0';
+  return false;
 }
 
 }  // namespace
@@ -58,21 +82,16 @@ bool buildJobCommand(const char* commandText, JobCommand& job) {
 }
 
 bool resolveProgram(const char* program, char* resolved, std::size_t size) {
-  // A bare name means a file in the scheduler's current directory; there is
-  // no search of the PATH.
-  const bool bare = std::strpbrk(program, "\\/:") == nullptr;
-  if (!platform::copyText(resolved, size, bare ? ".\\" : "")) return false;
-  if (!platform::appendText(resolved, size, program)) return false;
+  return programName(program, resolved, size) && findProgramFile(program, resolved, size);
+}
 
-  if (std::strchr(lastComponent(program), '.') != nullptr) return platform::fileExists(resolved);
-
-  const std::size_t base = std::strlen(resolved);
-  for (const char* suffix : kProgramSuffixes) {
-    resolved[base] = '\0';
-    if (platform::appendText(resolved, size, suffix) && platform::fileExists(resolved)) return true;
-  }
-  resolved[base] = '\0';
-  return false;
+bool resolveProgramFrom(const char* folder, const char* program, char* resolved, std::size_t size) {
+  // The scheduler's name first, then that name as seen from folder: ".\x"
+  // becomes folder\.\x, which every file function takes as folder\x.
+  char name[kResolvedSize];
+  if (!programName(program, name, sizeof name)) return false;
+  if (!platform::pathFromFolder(folder, name, resolved, size)) return false;
+  return findProgramFile(program, resolved, size);
 }
 
 bool joinCommandLine(const char* const* argv, char* line, std::size_t size) {

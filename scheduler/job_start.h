@@ -25,6 +25,11 @@ bool buildJobCommand(const char* commandText, JobCommand& job);
 // when no such file exists or the name does not fit the buffer.
 bool resolveProgram(const char* program, char* resolved, std::size_t size);
 
+// resolveProgram on behalf of a process whose current folder is folder
+// (the checker asks where the service would find a job's program). The
+// same name rules and suffix trial; only the current folder differs.
+bool resolveProgramFrom(const char* folder, const char* program, char* resolved, std::size_t size);
+
 // Joins argv with single blanks, unquoted. False when it does not fit.
 bool joinCommandLine(const char* const* argv, char* line, std::size_t size);
 

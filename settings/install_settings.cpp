@@ -22,7 +22,7 @@ bool terminatedWithin(const char* buffer, std::uint32_t dataSize) {
 
 }  // namespace
 
-int readInstallSettings(Variant variant) {
+int readInstallSettings(Variant variant, DiagnosticLine diagnostic) {
   platform::RegKey key = nullptr;
   long opened = (variant == Variant::Scheduler)
                     ? platform::regOpenKeyFullAccess(kSettingsKey, &key)
@@ -36,7 +36,7 @@ int readInstallSettings(Variant variant) {
 
   std::uint32_t size = kValueSize;
   long result = platform::regQueryValue(key, "Path", reinterpret_cast<unsigned char*>(buffer), &size);
-  if (variant == Variant::Installer) {
+  if (variant == Variant::Installer && diagnostic == DiagnosticLine::AsVariant) {
     // The buffer may hold no terminator after a failed query or a value of
     // exactly 256 bytes; print at most what it holds.
     std::printf("%ld %.*s %d %lu\n", result, static_cast<int>(kValueSize), buffer,

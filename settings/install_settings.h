@@ -22,8 +22,13 @@ struct InstallSettingsRecord {
 // Filled once at start-up by readInstallSettings, read-only afterwards.
 extern InstallSettingsRecord InstallSettings;
 
+// The installer's variant prints a diagnostic line; CronCheck reads the
+// way the installer does, but its report must start with its own first
+// line, so it suppresses it. The scheduler prints nothing either way.
+enum class DiagnosticLine { AsVariant, Suppressed };
+
 // Reads Path and Version. 1 on success, 0 on failure; the installer's
-// variant prints its diagnostic line first.
-int readInstallSettings(Variant variant);
+// variant prints its diagnostic line first unless it is suppressed.
+int readInstallSettings(Variant variant, DiagnosticLine diagnostic = DiagnosticLine::AsVariant);
 
 }  // namespace settings

@@ -5,7 +5,7 @@ file(GLOB HORAMAT_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sup
      ${CMAKE_CURRENT_SOURCE_DIR}/support/${HORAMAT_PLATFORM_DIR}/*.cpp)
 add_library(horamat_test_support STATIC ${HORAMAT_TEST_SUPPORT})
 target_include_directories(horamat_test_support PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(horamat_test_support PUBLIC horamat_scheduler horamat_installer gtest)
+target_link_libraries(horamat_test_support PUBLIC horamat_scheduler horamat_installer horamat_checker gtest)
 target_compile_definitions(horamat_test_support PUBLIC
   HORAMAT_TEST_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
 

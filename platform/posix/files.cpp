@@ -7,7 +7,9 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstring>
 
+#include "platform/bounded_text.h"
 #include "platform/errors.h"
 #include "platform/posix/internal.h"
 
@@ -63,6 +65,18 @@ char* readLine(char* buffer, int size, std::FILE* file) {
   if (failed || (count == 0 && size > 1)) return nullptr;
   buffer[count] = '\0';
   return buffer;
+}
+
+// The stand-in has no drives: "C:\x" is a relative name like any other
+// (a service standing in "/" finds it as "/C:/x"), and only a leading "\"
+// or "/" makes a path absolute. The result stays Windows-style.
+bool pathFromFolder(const char* folder, const char* path, char* out, std::size_t size) {
+  if (path[0] == '\\' || path[0] == '/') return copyText(out, size, path);
+  if (!copyText(out, size, folder)) return false;
+  const std::size_t n = std::strlen(out);
+  const bool endsInSeparator = n > 0 && (out[n - 1] == '\\' || out[n - 1] == '/');
+  if (!endsInSeparator && !appendText(out, size, "\\")) return false;
+  return appendText(out, size, path);
 }
 
 }  // namespace platform

@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/bounded_text.h"
 #include "platform/errors.h"
 #include "platform/posix/internal.h"
 
@@ -158,5 +159,9 @@ bool startProcess(const char* file, const char* commandLine, const char* const* 
   }
   return true;
 }
+
+// The stand-in's service manager starts every service in "/" (see
+// becomeService), as Windows starts them in its system folder.
+bool serviceCurrentFolder(char* folder, std::size_t size) { return copyText(folder, size, "/"); }
 
 }  // namespace platform

@@ -43,4 +43,17 @@ bool startProcess(const char* file, const char* commandLine, const char* const* 
   return true;
 }
 
+// Services start in the system folder (C:\Windows\system32), whatever
+// folder their program lies in.
+bool serviceCurrentFolder(char* folder, std::size_t size) {
+  if (size == 0 || size > 0xFFFFFFFFu) return false;
+  const UINT n = GetSystemDirectoryA(folder, static_cast<UINT>(size));
+  // 0 is a failure; n >= size is the size the folder would have needed.
+  if (n == 0 || n >= size) {
+    folder[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
 }  // namespace platform

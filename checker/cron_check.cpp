@@ -1,0 +1,485 @@
+#include "checker/cron_check.h"
+
+#include <cstring>
+
+#include "checker/field_check.h"
+#include "platform/bounded_text.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "scheduler/cron_log.h"
+#include "scheduler/job_start.h"
+#include "settings/install_settings.h"
+
+namespace checker {
+
+namespace {
+
+constexpr std::size_t kPathSize = 256;
+// ".\" and a suffix around a 255-character program, below a folder.
+constexpr std::size_t kResolvedSize = 2 * kPathSize + 16;
+
+// White space as the table's reader knows it.
+constexpr bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+const char* skipSpace(const char* p) {
+  while (isSpace(*p)) ++p;
+  return p;
+}
+
+int countWords(const char* p) {
+  int words = 0;
+  for (;;) {
+    p = skipSpace(p);
+    if (*p == '\0') return words;
+    ++words;
+    while (*p != '\0' && !isSpace(*p)) ++p;
+  }
+}
+
+// Only for saying why splitCronLine skipped a line; it decided.
+SkipReason skipReason(const char* text) {
+  const int words = countWords(text);
+  if (words == 0) return SkipReason::Empty;
+  if (words < 5) return SkipReason::FewerThanFiveFields;
+  return SkipReason::NoCommand;
+}
+
+const char* skipText(SkipReason reason) {
+  switch (reason) {
+    case SkipReason::Empty:
+      return "leer";
+    case SkipReason::FewerThanFiveFields:
+      return "weniger als fuenf Felder";
+    case SkipReason::NoCommand:
+      return "kein Befehl";
+    case SkipReason::None:
+      break;
+  }
+  return "";
+}
+
+const char* neverText(NeverReason reason) {
+  switch (reason) {
+    case NeverReason::Minute:
+      return "die Minute markiert nichts";
+    case NeverReason::Hour:
+      return "die Stunde markiert nichts";
+    case NeverReason::Day:
+      return "kein Tag 1-31 markiert";
+    case NeverReason::Month:
+      return "kein Monat 1-12 markiert";
+    case NeverReason::Weekday:
+      return "kein Wochentag 0-6 markiert";
+    case NeverReason::NoSuchDate:
+      return "keinen der Tage gibt es in einem der Monate";
+    case NeverReason::None:
+      break;
+  }
+  return "";
+}
+
+// The text for the console: no newline, and no control character that
+// would garble the report (a lone CR stays in a line, as Windows keeps it).
+void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
+  std::size_t n = 0;
+  for (; n < sizeof out - 1 && text[n] != '\0' && text[n] != '\n'; ++n) {
+    const unsigned char c = static_cast<unsigned char>(text[n]);
+    out[n] = (c < 0x20 && c != '\t') || c == 0x7F ? '?' : text[n];
+  }
+  out[n] = '\0';
+}
+
+// Stamp of the log without its newline.
+void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
+  stamp[0] = '\0';
+  const std::tm* local = std::localtime(&t);
+  if (local == nullptr) return;
+  scheduler::formatStamp(*local, stamp);
+  const std::size_t n = std::strlen(stamp);
+  if (n > 0 && stamp[n - 1] == '\n') stamp[n - 1] = '\0';
+}
+
+const char* fieldTextOf(const cron::CronLine& line, int index) {
+  const char* const texts[] = {line.minute, line.hour, line.dayOfMonth, line.month, line.dayOfWeek};
+  return texts[index];
+}
+
+bool restricted(const Marks& marks, const FieldInfo& info) {
+  for (int v = info.first; v <= info.last; ++v) {
+    if (!marks.on[static_cast<std::size_t>(v)]) return true;
+  }
+  return false;
+}
+
+void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
+  if (isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
+    if (Report* r = addFinding(report.findings, Finding::HashNotFirst)) {
+      appendFormat(
+          r->message, sizeof r->message,
+          "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen");
+      char trimmed[cron::kLineBufferSize];
+      copyForDisplay(trimmed, skipSpace(pieceText));
+      appendFormat(r->suggestion, sizeof r->suggestion, "ohne den Leerraum davor: \"%s\"", trimmed);
+    }
+  }
+  if (where.overlong) {
+    if (Report* r = addFinding(report.findings, Finding::OverlongPiece)) {
+      appendFormat(r->message, sizeof r->message,
+                   "Teil %d der Datei-Zeile %d, die laenger als 255 Zeichen ist: der Dienst liest hoechstens "
+                   "255 Zeichen am Stueck, jedes Stueck gilt als eigene Zeile",
+                   where.piece, where.fileLine);
+      appendFormat(r->suggestion, sizeof r->suggestion,
+                   "die Zeile kuerzen, etwa den Befehl in eine Batchdatei legen");
+    }
+  }
+}
+
+void addCombinationFindings(const CheckOptions& options, LineReport& report) {
+  const cron::CronLine& line = report.line;
+  if (report.never == NeverReason::NoSuchDate) {
+    if (Report* r = addFinding(report.findings, Finding::NoSuchDate)) {
+      appendFormat(
+          r->message, sizeof r->message,
+          "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
+          line.dayOfMonth, line.month);
+      appendFormat(r->suggestion, sizeof r->suggestion,
+                   "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)",
+                   shortestMarkedMonthDays(report.masks), line.dayOfMonth);
+    }
+    return;
+  }
+  if (report.never != NeverReason::None) return;
+
+  const Marks days = marksOf(report.masks, cron::kDayOfMonthMax);
+  const Marks weekdays = marksOf(report.masks, cron::kDayOfWeekMax);
+  if (report.startCount == 0) {
+    char until[scheduler::kStampSize];
+    stampOf(options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600, until);
+    if (Report* r = addFinding(report.findings, Finding::NoStartWithinSearch)) {
+      appendFormat(r->message, sizeof r->message,
+                   "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und "
+                   "Wochentag zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
+                   until);
+    }
+  }
+  if (leapYearsOnly(report.masks)) {
+    if (Report* r = addFinding(report.findings, Finding::LeapYearsOnly)) {
+      appendFormat(r->message, sizeof r->message, "laeuft nur am 29. Februar, also nur in Schaltjahren");
+    }
+  }
+  if (restricted(days, fieldInfo(cron::kDayOfMonthMax)) &&
+      restricted(weekdays, fieldInfo(cron::kDayOfWeekMax))) {
+    if (Report* r = addFinding(report.findings, Finding::BothDayFields)) {
+      appendFormat(r->message, sizeof r->message,
+                   "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen "
+                   "anderen cron-Programmen");
+    }
+  }
+}
+
+// The table may be meant for another machine, so a program that is not
+// here is a warning, not a verdict.
+void addProgramFinding(const CheckOptions& options, LineReport& report) {
+  scheduler::JobCommand job;
+  if (!scheduler::buildJobCommand(report.line.command, job)) return;
+  char resolved[kResolvedSize] = "";
+  if (scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved)) return;
+  if (Report* r = addFinding(report.findings, Finding::ProgramNotFound)) {
+    appendFormat(r->message, sizeof r->message, "Programm \"%s\" auf diesem Rechner nicht gefunden",
+                 job.program);
+    if (resolved[0] != '\0') {
+      appendFormat(r->message, sizeof r->message,
+                   ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
+    }
+    appendFormat(
+        r->suggestion, sizeof r->suggestion,
+        "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
+        options.serviceFolder);
+  }
+}
+
+void printPlural(std::FILE* out, int count, const char* one, const char* many) {
+  std::fprintf(out, "%d %s", count, count == 1 ? one : many);
+}
+
+// The table as the scheduler reads it, one piece ahead: whether a piece
+// ends its physical line short of 255 characters is only known once the
+// next piece is seen.
+struct PieceReader {
+  std::FILE* file;
+  char next[cron::kLineBufferSize];
+  bool haveNext;
+  bool lineOpen;      // the last piece did not end its physical line
+  bool lineOverlong;  // the physical line being read is longer than 255
+  int number;
+  int fileLine;
+  int piece;
+};
+
+void startReading(PieceReader& reader, std::FILE* file) {
+  reader = PieceReader{};
+  reader.file = file;
+  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, file) != nullptr;
+}
+
+bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceInfo& where) {
+  if (!reader.haveNext) return false;
+  std::memcpy(text, reader.next, sizeof text);
+  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, reader.file) != nullptr;
+  const std::size_t length = std::strlen(text);
+  const bool endsLine = (length > 0 && text[length - 1] == '\n') || !reader.haveNext;
+  if (!reader.lineOpen) {
+    ++reader.fileLine;
+    reader.piece = 1;
+    // A line of exactly 255 characters leaves only its newline for the
+    // next piece: an empty line to the scheduler, and nothing lost.
+    reader.lineOverlong = !endsLine && std::strcmp(reader.next, "\n") != 0;
+  } else {
+    ++reader.piece;
+  }
+  ++reader.number;
+  where = PieceInfo{reader.number, reader.fileLine, reader.piece,
+                    reader.lineOverlong && std::strcmp(text, "\n") != 0};
+  reader.lineOpen = !endsLine;
+  return true;
+}
+
+bool parseCount(const char* text, int& count) {
+  int value = 0;
+  int digits = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9' || ++digits > 3) return false;
+    value = value * 10 + (*p - '0');
+  }
+  if (digits == 0 || value > kMaxStarts) return false;
+  count = value;
+  return true;
+}
+
+void printUsage() {
+  std::printf(
+      "Aufruf: CronCheck [<Datei> [<Anzahl>]]\n"
+      "  ohne Datei: CronTab.txt der Installation (Path in der Registry)\n"
+      "  Anzahl: so viele naechste Starts je Zeile, 0 bis %d, sonst %d\n",
+      kMaxStarts, kDefaultStarts);
+}
+
+}  // namespace
+
+void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
+               LineReport& report) {
+  report.where = where;
+  report.skip = SkipReason::None;
+  report.never = NeverReason::None;
+  report.startCount = 0;
+  report.findings = FindingList{};
+  cron::clearMasks(report.masks);
+  copyForDisplay(report.text, pieceText);
+
+  // The verdicts are the scheduler's: a "#" in the first column, then
+  // splitCronLine.
+  if (pieceText[0] == '#') {
+    report.kind = LineKind::Comment;
+    report.line = cron::CronLine{};
+  } else if (cron::splitCronLine(pieceText, report.line)) {
+    report.kind = LineKind::Used;
+  } else {
+    report.kind = LineKind::Skipped;
+    report.skip = skipReason(pieceText);
+  }
+  addLineFindings(pieceText, where, report);
+  if (report.kind != LineKind::Used) return;
+
+  cron::parseLine(report.line, report.masks);
+  report.never = neverReason(report.masks);
+  // An indented "#" line was meant as a comment: its "#" is its minute
+  // field, which marks nothing. The finding above says all there is; its
+  // other fields and its "program" are words of a comment.
+  if (*skipSpace(pieceText) == '#') return;
+
+  for (int i = 0; i < 5; ++i) {
+    const FieldInfo& info = kFieldInfos[static_cast<std::size_t>(i)];
+    checkField(fieldTextOf(report.line, i), info, marksOf(report.masks, info.field), report.findings);
+  }
+  if (report.never == NeverReason::None) {
+    // At least one start is looked for even when none is shown: a line
+    // without one in eight years is worth a warning.
+    const int wanted = options.starts > 0 ? options.starts : 1;
+    report.startCount = findStarts(report.masks, options.from,
+                                   options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600,
+                                   report.starts.data(), wanted);
+  }
+  addCombinationFindings(options, report);
+  addProgramFinding(options, report);
+}
+
+void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options) {
+  std::fprintf(out, "Zeile %d: ", report.where.number);
+  switch (report.kind) {
+    case LineKind::Comment:
+      std::fprintf(out, "Kommentar\n");
+      break;
+    case LineKind::Skipped:
+      if (report.skip == SkipReason::Empty) {
+        std::fprintf(out, "uebersprungen (leer)\n");
+      } else {
+        std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
+      }
+      break;
+    case LineKind::Used:
+      std::fprintf(out, "benutzt: %s\n", report.text);
+      break;
+  }
+
+  if (report.kind == LineKind::Used) {
+    const char* separator = "  ";
+    for (const FieldInfo& info : kFieldInfos) {
+      char marked[kMessageSize];
+      describeMarks(marksOf(report.masks, info.field), info, marked, sizeof marked);
+      std::fprintf(out, "%s%s %s", separator, info.name, marked);
+      separator = " | ";
+    }
+    std::fprintf(out, "\n");
+    if (report.never != NeverReason::None) {
+      std::fprintf(out, "  Laeuft nie: %s.\n", neverText(report.never));
+    } else {
+      const int shown = report.startCount < options.starts ? report.startCount : options.starts;
+      for (int i = 0; i < shown; ++i) {
+        char stamp[scheduler::kStampSize];
+        stampOf(report.starts[static_cast<std::size_t>(i)], stamp);
+        std::fprintf(out, "  Start: %s\n", stamp);
+      }
+      if (report.startCount > 0 && report.startCount < options.starts) {
+        std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
+      }
+    }
+  }
+
+  for (int i = 0; i < report.findings.count; ++i) {
+    const Report& r = report.findings.items[static_cast<std::size_t>(i)];
+    std::fprintf(out, "  %s: %s\n", isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
+    if (r.suggestion[0] != '\0') std::fprintf(out, "    Vorschlag: %s\n", r.suggestion);
+  }
+  if (report.findings.dropped > 0) {
+    std::fprintf(out, "  (%d weitere Warnungen)\n", report.findings.dropped);
+  }
+}
+
+void countLine(const LineReport& report, Summary& summary) {
+  ++summary.lines;
+  switch (report.kind) {
+    case LineKind::Comment:
+      ++summary.comments;
+      break;
+    case LineKind::Skipped:
+      ++summary.skipped;
+      break;
+    case LineKind::Used:
+      ++summary.used;
+      if (report.never != NeverReason::None) ++summary.never;
+      break;
+  }
+  for (int i = 0; i < report.findings.count; ++i) {
+    if (isHint(report.findings.items[static_cast<std::size_t>(i)].finding)) {
+      ++summary.hints;
+    } else {
+      ++summary.warnings;
+    }
+  }
+  summary.warnings += report.findings.dropped;
+}
+
+void printSummary(std::FILE* out, const Summary& summary) {
+  std::fprintf(out, "Zusammenfassung: ");
+  printPlural(out, summary.lines, "Zeile", "Zeilen");
+  std::fprintf(out, ": ");
+  printPlural(out, summary.comments, "Kommentar", "Kommentare");
+  std::fprintf(out, ", %d uebersprungen, %d benutzt, davon %d %s; ", summary.skipped, summary.used,
+               summary.never, summary.never == 1 ? "laeuft nie" : "laufen nie");
+  printPlural(out, summary.warnings, "Warnung", "Warnungen");
+  std::fprintf(out, ", ");
+  printPlural(out, summary.hints, "Hinweis", "Hinweise");
+  std::fprintf(out, ".\n");
+}
+
+int exitCode(const Summary& summary) { return summary.never > 0 ? kExitSomeNever : kExitAllRun; }
+
+int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
+  std::FILE* table = platform::openFile(path, "r");
+  if (table == nullptr) {
+    std::fprintf(out, "Tabelle \"%s\" nicht lesbar.\n", path);
+    return kExitNotRead;
+  }
+  char from[scheduler::kStampSize];
+  stampOf(options.from, from);
+  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n\n", path, from);
+
+  PieceReader reader;
+  startReading(reader, table);
+  Summary summary;
+  char text[cron::kLineBufferSize];
+  PieceInfo where{};
+  // One report at a time; it is large, and nothing keeps it.
+  static LineReport report;
+  while (readPiece(reader, text, where)) {
+    checkLine(text, where, options, report);
+    printLine(out, report, options);
+    countLine(report, summary);
+  }
+  const bool failed = std::ferror(table) != 0;
+  std::fclose(table);
+  std::fprintf(out, "\n");
+  printSummary(out, summary);
+  if (failed) {
+    std::fprintf(out, "Tabelle \"%s\" nicht ganz lesbar.\n", path);
+    return kExitNotRead;
+  }
+  return exitCode(summary);
+}
+
+int cronCheckMain(int argc, char** argv) {
+  CheckOptions options{};
+  options.starts = kDefaultStarts;
+  if (argc > 3 || (argc == 3 && !parseCount(argv[2], options.starts))) {
+    printUsage();
+    return kExitNotRead;
+  }
+
+  char path[kPathSize];
+  if (argc >= 2) {
+    if (!platform::copyText(path, sizeof path, argv[1])) {
+      std::printf("Dateiname zu lang.\n");
+      return kExitNotRead;
+    }
+  } else {
+    // Read the way the installer reads, without its diagnostic line.
+    if (settings::readInstallSettings(settings::Variant::Installer, settings::DiagnosticLine::Suppressed) !=
+        1) {
+      std::printf("Installation nicht gefunden: HKEY_LOCAL_MACHINE\\%s, Werte Path und Version.\n",
+                  settings::kSettingsKey);
+      printUsage();
+      return kExitNotRead;
+    }
+    const int n = std::snprintf(path, sizeof path, "%s\\CronTab.txt", settings::InstallSettings.path);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) {
+      std::printf("Installationspfad zu lang.\n");
+      return kExitNotRead;
+    }
+  }
+
+  char folder[kPathSize];
+  if (!platform::serviceCurrentFolder(folder, sizeof folder)) platform::copyText(folder, sizeof folder, ".");
+  options.serviceFolder = folder;
+  // The scheduler has scanned the current minute already, or does so
+  // within its first second: starts count from the next one.
+  const std::time_t now = std::time(nullptr);
+  options.from = now - now % 60 + 60;
+
+  const int code = checkTable(path, options, stdout);
+  std::fflush(stdout);
+  return code;
+}
+
+}  // namespace checker

@@ -1,0 +1,100 @@
+// What CronCheck finds in a table line, and the few facts about the five
+// fields that every part of the checker shares.
+#pragma once
+#include <array>
+#include <cstddef>
+
+#include "scheduler/cron_table.h"
+
+namespace checker {
+
+// The checker reasons about marks of any field in one shape: one flag per
+// value 0..63, whatever the field's maximum.
+struct Marks {
+  std::array<bool, 64> on{};
+};
+
+// The flags the scheduler's parseField set for a field, copied out.
+Marks marksOf(const cron::ScheduleMasks& masks, int field);
+
+// A field as a user reads it: the values the clock can show (the masks
+// hold more: flag 0 of day and month, flag 7 of the weekday, which the
+// clock never shows), its German name and the words for all and none.
+struct FieldInfo {
+  int field;  // the maximum, which names the field to parseField
+  int first;  // the values the clock shows: first..last
+  int last;
+  const char* name;   // "Minute"
+  const char* every;  // "jede"
+  const char* none;   // "keine"
+};
+
+constexpr std::array<FieldInfo, 5> kFieldInfos = {{
+    {cron::kMinuteMax, 0, 59, "Minute", "jede", "keine"},
+    {cron::kHourMax, 0, 23, "Stunde", "jede", "keine"},
+    {cron::kDayOfMonthMax, 1, 31, "Tag", "jeder", "keiner"},
+    {cron::kMonthMax, 1, 12, "Monat", "jeder", "keiner"},
+    {cron::kDayOfWeekMax, 0, 6, "Wochentag", "jeder", "keiner"},
+}};
+
+// The entry of kFieldInfos for a field named by its maximum (the minute's
+// for any other number).
+const FieldInfo& fieldInfo(int field);
+
+// True when marks hold some value the clock shows.
+bool marksClockValue(const Marks& marks, const FieldInfo& info);
+
+enum class Finding {
+  // A field item that marks nothing, by its cause.
+  Step,               // "*/5"
+  Name,               // "MON", "JAN"
+  RangeNotAscending,  // "5-5", "22-2"
+  AboveMaximum,       // "60" as a minute, "22-25" as an hour
+  Negative,           // "-5"
+  NotANumber,         // "x"
+  StarInList,         // "*" inside "*,5"
+  // An item that marks something, but less than it seems to.
+  StepIgnored,  // "0-30/5" marks 0..30
+  RestIgnored,  // "5x" marks 5
+  // Fields and combinations that the clock never shows.
+  SundayAsSeven,  // weekday 7
+  NoDayZero,      // day 0 as the only day
+  NoMonthZero,    // month 0 as the only month
+  NoSuchDate,     // day 31 in months of 30 days only
+  // The line as a whole.
+  NoStartWithinSearch,
+  HashNotFirst,   // "  # ..." is no comment
+  OverlongPiece,  // a piece of a line longer than 255 characters
+  ProgramNotFound,
+  // Hints: nothing wrong, but not what users of other cron programs expect.
+  BothDayFields,
+  LeapYearsOnly,
+};
+
+constexpr bool isHint(Finding f) { return f == Finding::BothDayFields || f == Finding::LeapYearsOnly; }
+
+// A message holds a whole table line and some words around it.
+constexpr std::size_t kMessageSize = 512;
+constexpr int kMaxFindings = 16;
+
+struct Report {
+  Finding finding;
+  char message[kMessageSize];
+  char suggestion[kMessageSize];  // empty when there is none
+};
+
+struct FindingList {
+  std::array<Report, kMaxFindings> items{};
+  int count = 0;
+  int dropped = 0;  // found beyond the list: counted, not kept
+};
+
+// A new entry to fill, or nullptr when the list is full (then counted as
+// dropped). Message and suggestion start empty.
+Report* addFinding(FindingList& list, Finding finding);
+
+// snprintf appended to what out holds. Text that does not fit is cut and
+// ends in "..."; false then.
+bool appendFormat(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+}  // namespace checker

@@ -1,0 +1,126 @@
+#include "checker/start_search.h"
+
+#include <cstddef>
+
+namespace checker {
+
+namespace {
+
+// Days per month in a year that has a 29 February, and in one that has not.
+constexpr int kLongestDays[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+constexpr int kCommonDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+template <int Max>
+bool marked(const cron::FieldMask<Max>& mask, int value) {
+  return value >= 0 && value <= Max && mask.flags[static_cast<std::size_t>(value)] != 0;
+}
+
+template <int Max>
+bool anyMarked(const cron::FieldMask<Max>& mask, int first, int last) {
+  for (int v = first; v <= last; ++v) {
+    if (marked(mask, v)) return true;
+  }
+  return false;
+}
+
+// Some marked day exists in some marked month, in a year with the given
+// month lengths.
+bool someDate(const cron::ScheduleMasks& masks, const int (&days)[13]) {
+  for (int month = 1; month <= 12; ++month) {
+    if (!marked(masks.month, month)) continue;
+    if (anyMarked(masks.dayOfMonth, 1, days[month])) return true;
+  }
+  return false;
+}
+
+bool localAt(std::time_t t, std::tm& out) {
+  const std::tm* local = std::localtime(&t);
+  if (local == nullptr) return false;
+  out = *local;
+  return true;
+}
+
+// Day, month and weekday all marked: some minute of this local day may
+// match. When not, lineMatches fails for every minute of it.
+bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
+  return marked(masks.dayOfMonth, t.tm_mday) && marked(masks.month, t.tm_mon + 1) &&
+         marked(masks.dayOfWeek, t.tm_wday) && t.tm_wday <= 6;
+}
+
+// Orders local days, or local hours, by the wall clock.
+int compareUnit(const std::tm& a, const std::tm& b, bool day) {
+  if (a.tm_year != b.tm_year) return a.tm_year < b.tm_year ? -1 : 1;
+  if (a.tm_yday != b.tm_yday) return a.tm_yday < b.tm_yday ? -1 : 1;
+  if (day || a.tm_hour == b.tm_hour) return 0;
+  return a.tm_hour < b.tm_hour ? -1 : 1;
+}
+
+// The first calendar minute of the local day (or hour) after the one that
+// t, with local time `local`, lies in. The wall clock tells how far that
+// is, but a change of daylight-saving time in between makes the real
+// distance shorter or longer: a guess that lands still inside the day (a
+// day of 25 hours) is simply looked at again; one that lands past the
+// boundary (a day of 23 hours) is moved back by the wall minutes it shows
+// past it, so that no minute of the next day is jumped over.
+std::time_t nextUnit(std::time_t t, const std::tm& local, bool day) {
+  const int wallMinutes = day ? 24 * 60 - (local.tm_hour * 60 + local.tm_min) : 60 - local.tm_min;
+  const std::time_t guess = t + static_cast<std::time_t>(wallMinutes) * 60;
+  std::tm at;
+  if (!localAt(guess, at)) return t + 60;
+  if (compareUnit(at, local, day) <= 0) return guess;
+  const int past = day ? at.tm_hour * 60 + at.tm_min : at.tm_min;
+  const std::time_t back = guess - static_cast<std::time_t>(past) * 60;
+  return back > t ? back : t + 60;
+}
+
+}  // namespace
+
+NeverReason neverReason(const cron::ScheduleMasks& masks) {
+  if (!anyMarked(masks.minute, 0, 59)) return NeverReason::Minute;
+  if (!anyMarked(masks.hour, 0, 23)) return NeverReason::Hour;
+  if (!anyMarked(masks.dayOfMonth, 1, 31)) return NeverReason::Day;
+  if (!anyMarked(masks.month, 1, 12)) return NeverReason::Month;
+  if (!anyMarked(masks.dayOfWeek, 0, 6)) return NeverReason::Weekday;
+  if (!someDate(masks, kLongestDays)) return NeverReason::NoSuchDate;
+  return NeverReason::None;
+}
+
+bool leapYearsOnly(const cron::ScheduleMasks& masks) {
+  return someDate(masks, kLongestDays) && !someDate(masks, kCommonDays);
+}
+
+int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
+  int shortest = 0;
+  for (int month = 1; month <= 12; ++month) {
+    if (marked(masks.month, month) && (shortest == 0 || kCommonDays[month] < shortest))
+      shortest = kCommonDays[month];
+  }
+  return shortest;
+}
+
+int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
+               int wanted) {
+  std::time_t t = from - from % 60;
+  if (t < from) t += 60;
+  int found = 0;
+  std::tm local;
+  while (found < wanted && t < until && localAt(t, local)) {
+    if (!dayMarked(masks, local)) {
+      t = nextUnit(t, local, true);
+    } else if (!marked(masks.hour, local.tm_hour)) {
+      t = nextUnit(t, local, false);
+    } else if (cron::lineMatches(masks, local)) {
+      // The verdict is the scheduler's own; the skips above only save
+      // asking it about minutes it must refuse.
+      starts[found++] = t;
+      t += 60;
+    } else {
+      int next = local.tm_min + 1;
+      while (next <= 59 && !marked(masks.minute, next)) ++next;
+      t = next <= 59 ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
+    }
+  }
+  return found;
+}
+
+}  // namespace checker
