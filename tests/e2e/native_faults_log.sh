@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Horamat.log under abuse, with the real Zyklant as a service of the POSIX
+# stand-in and a clock running 20 times fast (a minute in 3 s):
+# - the log cannot be opened at start (a folder of that name; the service
+#   under an account that may not write the installation folder): the
+#   scheduler does nothing at all, and the service still stops;
+# - the log becomes unwritable while it runs (replaced by a folder, or the
+#   disk full: /dev/full through a symbolic link): jobs go on starting
+#   every minute, the scheduler keeps running, and entries come again once
+#   the log can be written.
+set -u
+bin=$1 src=$2
+. "$src/tests/e2e/lib.sh"
+
+work=$(mktemp -d /tmp/hm_flog_XXXXXX)
+chmod 755 "$work"
+export HORAMAT_PLATFORM_ROOT=$work/root
+install=$work/install
+key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
+mkdir -p "$install" "$key"
+chmod 755 "$install"
+printf '%s' "$install" > "$key/Path"
+printf '1.0.0' > "$key/Version"
+cp "$bin/Zyklant" "$install/Zyklant.exe"
+cp "$bin/marker_job" "$install/marker_job.exe"
+chmod 755 "$install/Zyklant.exe" "$install/marker_job.exe"
+ctl="$bin/service_ctl"
+export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
+# The service runs on a fake clock. faketime stays up (a shell under it
+# sleeps) until the service has stopped: every process that gets the fake
+# clock shares faketime's semaphore and memory in /dev/shm, and a job
+# started after faketime has ended would leave a pair of its own there.
+clock=
+start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
+  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
+  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
+    "$ctl" "$work" 2>>"$work/clock.err" &
+  clock=$!
+  wait_for 40 test -s "$work/clock.rc"
+  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
+}
+stop_clock() {
+  [ -n "$clock" ] || return 0
+  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
+  wait "$clock" 2>/dev/null
+  clock=
+}
+cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
+trap cleanup EXIT
+
+log=$install/Horamat.log
+printf '* * * * * %s/marker_job.exe %s/jobs.txt\n' "$install" "$install" > "$install/CronTab.txt"
+count() { local n; n=$(grep -c "$1" "$2" 2>/dev/null); echo "${n:-0}"; }
+job_runs() { local n; n=$( (wc -l < "$install/jobs.txt") 2>/dev/null); echo "${n:-0}"; }
+entries() { count '^Job gestartet am' "$log"; }
+runs_at_least() { [ "$(job_runs)" -ge "$1" ]; }
+entries_at_least() { [ "$(entries)" -ge "$1" ]; }
+state() { "$ctl" query Horamat | sed -n 's/^state=//p'; }
+service_pid() { awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid"; }
+start_service() { start_clocked '@2026-12-07 10:00:50 x20'; }
+stop_service() { "$ctl" stop Horamat >/dev/null && stop_clock; }
+pid_gone() { ! kill -0 "$1" 2>/dev/null; }
+"$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
+
+# --- At start, a folder where the log should be: nothing happens.
+mkdir "$log"
+expect_true "Log ein Ordner: Dienst startet" start_service
+pid=$(service_pid)
+sleep 7  # more than two minutes of the fast clock
+expect_eq "Log ein Ordner: kein Job lief" 0 "$(job_runs)"
+expect_eq "Log ein Ordner: nichts geschrieben" "" "$(ls -A "$log")"
+expect_eq "Log ein Ordner: Dienst meldet weiter laufend" 4 "$(state)"
+expect_true "Log ein Ordner: Prozess lebt" kill -0 "$pid"
+expect_true "Log ein Ordner: Dienst stoppt" stop_service
+expect_true "Log ein Ordner: Prozess beendet" wait_for 10 pid_gone "$pid"
+rmdir "$log"
+
+# --- At start, an installation folder the service's account may not write
+# (root writes everywhere, so the service runs as nobody).
+if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1; then
+  "$ctl" delete Horamat >/dev/null
+  "$ctl" create Horamat "$install\\Zyklant.exe" nobody geheim >/dev/null
+  # The scheduler opens its key for writing; the folder stays root's.
+  chown nobody "$key"
+  expect_true "Ordner schreibgeschuetzt: Dienst startet" start_service
+  pid=$(service_pid)
+  expect_eq "Ordner schreibgeschuetzt: laeuft als nobody" nobody "$(ps -o user= -p "$pid" | tr -d ' ')"
+  sleep 7
+  expect_eq "Ordner schreibgeschuetzt: kein Job lief" 0 "$(job_runs)"
+  expect_true "Ordner schreibgeschuetzt: kein Log" test ! -e "$log"
+  expect_true "Ordner schreibgeschuetzt: Dienst stoppt" stop_service
+  expect_true "Ordner schreibgeschuetzt: Prozess beendet" wait_for 10 pid_gone "$pid"
+  chown root "$key"
+  "$ctl" delete Horamat >/dev/null
+  "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
+else
+  echo "skip: installation folder not writable (needs root and the account nobody)"
+fi
+
+# --- Unwritable while running.
+expect_true "laufend: Dienst startet" start_service
+pid=$(service_pid)
+expect_true "laufend: Eintraege kommen" wait_for 20 entries_at_least 2
+
+# outage <name> <how to break the log> <what holds during it> <how to mend it>
+outage() {
+  local name=$1 break_log=$2 during=$3 mend_log=$4
+  local runs_before entries_before
+  # Right after a minute's job: the break lands between two scans.
+  runs_before=$(job_runs)
+  wait_for 10 runs_at_least $((runs_before + 1))
+  mv "$log" "$log.vorher"
+  entries_before=$(count '^Job gestartet am' "$log.vorher")
+  runs_before=$(job_runs)
+  eval "$break_log"
+  expect_true "$name: Jobs starten weiter" wait_for 20 runs_at_least $((runs_before + 3))
+  expect_eq "$name: Dienst laeuft" 4 "$(state)"
+  expect_true "$name: Prozess lebt" kill -0 "$pid"
+  expect_true "$name: was dort steht, bleibt unberuehrt" eval "$during"
+  eval "$mend_log"
+  runs_before=$(job_runs)
+  expect_true "$name: Eintraege kommen wieder" wait_for 20 entries_at_least 2
+  # Every entry whole; the minutes logged after the outage follow each
+  # other without a gap, and each of them ran its job.
+  python3 - "$log" <<'PY' && pass "$name: ganze Eintraege nach der Stoerung" || fail "$name: Eintraege nach der Stoerung kaputt"
+import re, sys
+lines = open(sys.argv[1], "rb").read().decode("latin-1").split("\n")
+assert lines[-1] == "", "log ends inside an entry"
+lines = lines[:-1]
+if len(lines) % 2:
+    lines = lines[:-1]  # an entry being written right now
+minutes = []
+for stamp, fields in zip(lines[0::2], lines[1::2]):
+    m = re.fullmatch(r"Job gestartet am Mon Dec 07 (\d\d):(\d\d):0[01] 2026", stamp)
+    assert m, stamp
+    assert fields.endswith("/jobs.txt>"), fields
+    minutes.append(int(m.group(1)) * 60 + int(m.group(2)))
+assert minutes == list(range(minutes[0], minutes[0] + len(minutes))), minutes
+PY
+  # The log is opened afresh for every entry: the old file got nothing.
+  expect_eq "$name: alte Datei unberuehrt" "$entries_before" "$(count '^Job gestartet am' "$log.vorher")"
+  cat "$log.vorher" "$log" > "$log.ganz" && mv "$log.ganz" "$log" && rm -f "$log.vorher"
+}
+outage "Log durch Ordner ersetzt" 'mkdir "$log"' 'test -z "$(ls -A "$log")"' 'rmdir "$log"'
+outage "Platte voll" 'ln -s /dev/full "$log"' 'test "$(readlink "$log")" = /dev/full' 'rm "$log"'
+
+# Across both outages: a job every minute, each minute once.
+expect_true "Dienst stoppt" stop_service
+expect_true "Prozess beendet" wait_for 10 pid_gone "$pid"
+python3 - "$install/jobs.txt" "$log" <<'PY' && pass "jede Minute lief ihr Job, auch ohne Log" || fail "Jobs fehlen waehrend der Stoerungen"
+import sys
+runs = open(sys.argv[1]).read().count("\n")
+entries = open(sys.argv[2]).read().count("Job gestartet am")
+# Entries are missing for the minutes of the outages only; jobs never.
+assert runs >= entries + 6, (runs, entries)
+print("jobs", runs, "entries", entries)
+PY
+
+finish
