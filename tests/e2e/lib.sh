@@ -24,3 +24,16 @@ finish() {
   echo "$((checks - failures)) passed, $failures failed"
   [ "$failures" -eq 0 ]
 }
+# faketime leaves a shared-memory pair (/dev/shm/faketime_shm_<pid> and its
+# semaphore sem.faketime_sem_<pid>) behind when a process it clocked
+# outlives the wrapper, as a started service does; enough of them make a
+# later faketime fail at random. Removes the pairs of wrappers gone for
+# over 20 minutes: a younger pair may still serve a service of a test
+# that runs beside this one.
+clean_faketime_shm() {
+  local f pid
+  for f in $(find /dev/shm -maxdepth 1 \( -name 'faketime_shm_*' -o -name 'sem.faketime_sem_*' \) -mmin +20 2>/dev/null); do
+    pid=${f##*_}
+    kill -0 "$pid" 2>/dev/null || rm -f "$f"
+  done
+}

@@ -20,6 +20,7 @@ cleanup() {
   "$bin/Horamat" d >/dev/null 2>&1
   [ $made_account = 1 ] && userdel "$account" >/dev/null 2>&1
   rm -rf "$work"
+  clean_faketime_shm
 }
 trap cleanup EXIT
 

@@ -15,7 +15,7 @@ cp "$bin/Zyklant" "$install/Zyklant.exe"
 cp "$bin/marker_job" "$install/marker_job.exe"
 ctl="$bin/service_ctl"
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
+cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; clean_faketime_shm; }
 trap cleanup EXIT
 
 # Without settings: exit code 1 and nothing written.
