@@ -6,8 +6,10 @@
 #include "platform/bounded_text.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/service_client.h"
 #include "scheduler/cron_log.h"
 #include "scheduler/job_start.h"
+#include "scheduler/service_shell.h"
 #include "settings/install_settings.h"
 
 namespace checker {
@@ -185,7 +187,11 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
   scheduler::JobCommand job;
   if (!scheduler::buildJobCommand(report.line.command, job)) return;
   char resolved[kResolvedSize] = "";
-  if (scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved)) return;
+  const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
+  if (options.audit != nullptr && resolved[0] != '\0') {
+    auditProgram(*options.audit, resolved, found, report.findings);
+  }
+  if (found) return;
   if (Report* r = addFinding(report.findings, Finding::ProgramNotFound)) {
     appendFormat(r->message, sizeof r->message, "Programm \"%s\" auf diesem Rechner nicht gefunden",
                  job.program);
@@ -198,6 +204,15 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
         "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
         options.serviceFolder);
   }
+}
+
+void printFindings(std::FILE* out, const FindingList& findings, const char* indent) {
+  for (int i = 0; i < findings.count; ++i) {
+    const Report& r = findings.items[static_cast<std::size_t>(i)];
+    std::fprintf(out, "%s%s: %s\n", indent, isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
+    if (r.suggestion[0] != '\0') std::fprintf(out, "%s  Vorschlag: %s\n", indent, r.suggestion);
+  }
+  if (findings.dropped > 0) std::fprintf(out, "%s(%d weitere Warnungen)\n", indent, findings.dropped);
 }
 
 void printPlural(std::FILE* out, int count, const char* one, const char* many) {
@@ -256,6 +271,19 @@ bool parseCount(const char* text, int& count) {
   if (digits == 0 || value > kMaxStarts) return false;
   count = value;
   return true;
+}
+
+// The account the installed service runs under; "" when there is none.
+void serviceAccountOf(char* account, std::size_t size) {
+  account[0] = '\0';
+  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerConnect);
+  if (manager == nullptr) return;
+  platform::ScHandle service = platform::openService(manager, scheduler::kServiceName, platform::kServiceQueryConfig);
+  if (service != nullptr) {
+    if (!platform::queryServiceAccount(service, account, size)) account[0] = '\0';
+    platform::closeServiceHandle(service);
+  }
+  platform::closeServiceHandle(manager);
 }
 
 void printUsage() {
@@ -357,14 +385,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
     }
   }
 
-  for (int i = 0; i < report.findings.count; ++i) {
-    const Report& r = report.findings.items[static_cast<std::size_t>(i)];
-    std::fprintf(out, "  %s: %s\n", isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
-    if (r.suggestion[0] != '\0') std::fprintf(out, "    Vorschlag: %s\n", r.suggestion);
-  }
-  if (report.findings.dropped > 0) {
-    std::fprintf(out, "  (%d weitere Warnungen)\n", report.findings.dropped);
-  }
+  printFindings(out, report.findings, "  ");
 }
 
 void countLine(const LineReport& report, Summary& summary) {
@@ -381,14 +402,20 @@ void countLine(const LineReport& report, Summary& summary) {
       if (report.never != NeverReason::None) ++summary.never;
       break;
   }
-  for (int i = 0; i < report.findings.count; ++i) {
-    if (isHint(report.findings.items[static_cast<std::size_t>(i)].finding)) {
+  countFindings(report.findings, summary);
+}
+
+void countFindings(const FindingList& findings, Summary& summary) {
+  for (int i = 0; i < findings.count; ++i) {
+    const Finding f = findings.items[static_cast<std::size_t>(i)].finding;
+    if (isHint(f)) {
       ++summary.hints;
     } else {
       ++summary.warnings;
     }
+    if (isWritable(f)) ++summary.writable;
   }
-  summary.warnings += report.findings.dropped;
+  summary.warnings += findings.dropped;
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {
@@ -404,7 +431,10 @@ void printSummary(std::FILE* out, const Summary& summary) {
   std::fprintf(out, ".\n");
 }
 
-int exitCode(const Summary& summary) { return summary.never > 0 ? kExitSomeNever : kExitAllRun; }
+int exitCode(const Summary& summary) {
+  if (summary.never > 0) return kExitSomeNever;
+  return summary.writable > 0 ? kExitWritable : kExitAllRun;
+}
 
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   std::FILE* table = platform::openFile(path, "r");
@@ -414,11 +444,18 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   }
   char from[scheduler::kStampSize];
   stampOf(options.from, from);
-  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n\n", path, from);
+  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, from);
+  Summary summary;
+  if (options.audit != nullptr) {
+    FindingList tableFindings;
+    auditTable(*options.audit, path, tableFindings);
+    printFindings(out, tableFindings, "");
+    countFindings(tableFindings, summary);
+  }
+  std::fprintf(out, "\n");
 
   PieceReader reader;
   startReading(reader, table);
-  Summary summary;
   char text[cron::kLineBufferSize];
   PieceInfo where{};
   // One report at a time; it is large, and nothing keeps it.
@@ -472,6 +509,12 @@ int cronCheckMain(int argc, char** argv) {
   char folder[kPathSize];
   if (!platform::serviceCurrentFolder(folder, sizeof folder)) platform::copyText(folder, sizeof folder, ".");
   options.serviceFolder = folder;
+  // The service's own account may change what it runs anyway.
+  static Audit audit;
+  char account[kPathSize] = "";
+  serviceAccountOf(account, sizeof account);
+  audit.serviceAccount = account;
+  options.audit = &audit;
   // The scheduler has scanned the current minute already, or does so
   // within its first second: starts count from the next one.
   const std::time_t now = std::time(nullptr);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "checker/access_audit.h"
 #include "checker/findings.h"
 #include "checker/start_search.h"
 #include "scheduler/cron_table.h"
@@ -24,6 +25,7 @@ constexpr int kSearchDays = 8 * 365 + 2;
 constexpr int kExitAllRun = 0;     // every used line runs some day
 constexpr int kExitSomeNever = 1;  // some used line never runs
 constexpr int kExitNotRead = 2;    // no table read: not there, no settings, wrong call
+constexpr int kExitWritable = 3;   // every used line runs, but others may change what runs
 
 enum class LineKind { Comment, Skipped, Used };
 enum class SkipReason { None, Empty, FewerThanFiveFields, NoCommand };
@@ -41,6 +43,7 @@ struct CheckOptions {
   std::time_t from;           // the first minute a start may fall on
   int starts;                 // how many starts to show per used line
   const char* serviceFolder;  // where the service looks for a program without a path
+  Audit* audit;               // who else may change what runs; nullptr: not asked
 };
 
 struct LineReport {
@@ -64,6 +67,7 @@ struct Summary {
   int never = 0;
   int warnings = 0;
   int hints = 0;
+  int writable = 0;  // warnings that others may change what runs
 };
 
 // Checks one piece as read from the table.
@@ -74,6 +78,10 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
 void countLine(const LineReport& report, Summary& summary);
 void printSummary(std::FILE* out, const Summary& summary);
 int exitCode(const Summary& summary);
+
+// Counts findings of the table as a whole (who may change it) the way
+// countLine counts those of a line.
+void countFindings(const FindingList& findings, Summary& summary);
 
 // Reads the table at path piece by piece through the platform's text-mode
 // reading, exactly as the scheduler does, and writes the report to out.

@@ -66,15 +66,26 @@ enum class Finding {
   HashNotFirst,   // "  # ..." is no comment
   OverlongPiece,  // a piece of a line longer than 255 characters
   ProgramNotFound,
+  // Who else may change what runs with the service's rights.
+  WritableTable,
+  WritableTableFolder,
+  WritableProgram,
+  WritableProgramFolder,
+  AccessUnknown,  // the rights could not be read
   // Hints: nothing wrong, but not what users of other cron programs expect.
   BothDayFields,
   LeapYearsOnly,
 };
 
 constexpr bool isHint(Finding f) { return f == Finding::BothDayFields || f == Finding::LeapYearsOnly; }
+constexpr bool isWritable(Finding f) {
+  return f == Finding::WritableTable || f == Finding::WritableTableFolder || f == Finding::WritableProgram ||
+         f == Finding::WritableProgramFolder;
+}
 
-// A message holds a whole table line and some words around it.
-constexpr std::size_t kMessageSize = 512;
+// A message holds a whole table line and some words around it, or two
+// paths and the icacls arguments around them.
+constexpr std::size_t kMessageSize = 1024;
 constexpr int kMaxFindings = 16;
 
 struct Report {

@@ -2,7 +2,9 @@
 // database. Every function mirrors its Win32 namesake; failures leave the
 // Windows error code in lastError().
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
 #include "platform/service_status.h"
 
 namespace platform {
@@ -22,6 +24,10 @@ bool queryServiceStatus(ScHandle service, ServiceStatus* status);
 // ControlService: on success the status the service reported in answer.
 bool controlService(ScHandle service, std::uint32_t control, ServiceStatus* status);
 bool deleteService(ScHandle service);
+// QueryServiceConfigA's lpServiceStartName: the account the service runs
+// under, "LocalSystem" for the system account. False when the query fails
+// or the name does not fit.
+bool queryServiceAccount(ScHandle service, char* account, std::size_t size);
 bool closeServiceHandle(ScHandle handle);
 
 }  // namespace platform

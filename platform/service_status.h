@@ -38,6 +38,8 @@ constexpr std::uint32_t kServiceDemandStart = 3;
 constexpr std::uint32_t kServiceErrorNormal = 1;
 
 constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
+constexpr std::uint32_t kServiceQueryConfig = 0x0001;
 constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
+constexpr std::uint32_t kScManagerConnect = 0x0001;
 
 }  // namespace platform

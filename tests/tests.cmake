@@ -18,9 +18,12 @@ foreach(tool_source ${HORAMAT_TEST_TOOLS})
 endforeach()
 
 file(GLOB HORAMAT_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/unit/*_test.cpp)
-# standin_*_test.cpp test what only the POSIX stand-in does.
+# standin_*_test.cpp test what only the POSIX stand-in does, win32_*_test.cpp
+# what only the Windows layer does.
 if(CMAKE_CROSSCOMPILING)
   list(FILTER HORAMAT_UNIT_TESTS EXCLUDE REGEX "/standin_[^/]*_test\\.cpp$")
+else()
+  list(FILTER HORAMAT_UNIT_TESTS EXCLUDE REGEX "/win32_[^/]*_test\\.cpp$")
 endif()
 foreach(test_source ${HORAMAT_UNIT_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)

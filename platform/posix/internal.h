@@ -1,8 +1,11 @@
 // What the pieces of the POSIX stand-in share. Nothing above the platform
 // layer includes this.
 #pragma once
+#include <strings.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace platform::posix {
 
@@ -19,5 +22,17 @@ std::uint32_t errorFromErrno(int err);
 
 // setLastError(errorFromErrno(errno)).
 void setLastErrorFromErrno();
+
+// ".\name" and "DOMAIN\name" of a service account mean the local user
+// "name".
+inline const char* userOfAccount(const char* account) {
+  const char* backslash = std::strrchr(account, '\\');
+  return backslash != nullptr ? backslash + 1 : account;
+}
+
+// LocalSystem is the account the stand-in's caller already has.
+inline bool isSystemAccount(const char* account) {
+  return account == nullptr || account[0] == '\0' || ::strcasecmp(userOfAccount(account), "LocalSystem") == 0;
+}
 
 }  // namespace platform::posix

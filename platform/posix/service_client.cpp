@@ -368,17 +368,8 @@ ServiceStatus currentStatus(const char* name, std::uint32_t registeredType) {
 
 // ---- accounts ---------------------------------------------------------
 
-// ".\name" and "DOMAIN\name" mean the local user "name".
-const char* userOfAccount(const char* account) {
-  const char* backslash = std::strrchr(account, '\\');
-  return backslash != nullptr ? backslash + 1 : account;
-}
-
-// LocalSystem is the account the stand-in's caller already has.
-bool isSystemAccount(const char* account) {
-  return account == nullptr || account[0] == '\0' ||
-         ::strcasecmp(userOfAccount(account), "LocalSystem") == 0;
-}
+using posix::isSystemAccount;
+using posix::userOfAccount;
 
 // Who the service runs as, and its groups, fixed before the fork: after
 // it, in a copy of a process that may have threads, only async-signal-safe
@@ -794,10 +785,13 @@ ScHandle openServiceManager(std::uint32_t access) {
   struct stat info{};
   // The root stands for the machine's database: what cannot be made or,
   // for a caller who wants to change it, written there is "access denied".
-  bool ok = (::mkdir(root, 0755) == 0 || errno == EEXIST) &&
-            (::mkdir(services, 0755) == 0 || errno == EEXIST) &&
-            ::stat(services, &info) == 0 && S_ISDIR(info.st_mode) &&
-            ::faccessat(AT_FDCWD, services, change ? (W_OK | X_OK) : X_OK, AT_EACCESS) == 0;
+  // A caller who only looks makes nothing: without the folder there is
+  // no service to find.
+  bool ok = !change && ::stat(services, &info) != 0 && errno == ENOENT;
+  ok = ok || ((!change || ((::mkdir(root, 0755) == 0 || errno == EEXIST) &&
+                           (::mkdir(services, 0755) == 0 || errno == EEXIST))) &&
+              ::stat(services, &info) == 0 && S_ISDIR(info.st_mode) &&
+              ::faccessat(AT_FDCWD, services, change ? (W_OK | X_OK) : X_OK, AT_EACCESS) == 0);
   if (!ok) {
     setLastError(kErrorAccessDenied);
     return nullptr;
@@ -988,6 +982,18 @@ bool deleteService(ScHandle service) {
   // A running service keeps its pid and run folder (see the top); a
   // stopped one leaves nothing behind.
   if (!serviceProcessAlive(record->name)) removeServiceFolder(record->name);
+  return true;
+}
+
+bool queryServiceAccount(ScHandle service, char* account, std::size_t size) {
+  ScRecord* record = findRecord(service, HandleKind::service);
+  if (record == nullptr) return false;
+  Registration reg{};
+  if (!readRegistration(record->name, &reg)) return false;
+  if (!copyText(account, size, isSystemAccount(reg.account) ? "LocalSystem" : reg.account)) {
+    setLastError(kErrorInvalidParameter);
+    return false;
+  }
   return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/bounded_text.h"
+
 namespace platform {
 
 namespace {
@@ -57,6 +59,22 @@ bool controlService(ScHandle service, std::uint32_t control, ServiceStatus* stat
 }
 
 bool deleteService(ScHandle service) { return DeleteService(native(service)) != FALSE; }
+
+bool queryServiceAccount(ScHandle service, char* account, std::size_t size) {
+  // QUERY_SERVICE_CONFIGA and its strings; Windows allows at most 8 KB.
+  alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
+  DWORD needed = 0;
+  if (!QueryServiceConfigA(native(service), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer),
+                           sizeof buffer, &needed)) {
+    return false;
+  }
+  const char* name = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer)->lpServiceStartName;
+  if (!copyText(account, size, name != nullptr ? name : "")) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  return true;
+}
 
 bool closeServiceHandle(ScHandle handle) { return CloseServiceHandle(native(handle)) != FALSE; }
 
