@@ -1,14 +1,23 @@
 ; Setup of Horamat for 64-bit Windows: the step that the two programs leave
 ; to someone else. It installs Zyklant.exe, Horamat.exe, the sample table
-; and LiesMich.txt, writes HKLM\Software\Pexa\Horamat (Path, Version) and
-; sets the service up with "Horamat i"; its uninstaller undoes that with
+; and LiesMich.txt, gives the installation folder and the folder for job
+; programs an access list of their own (only Administrators and SYSTEM
+; may change what runs as SYSTEM), writes HKLM\Software\Pexa\Horamat
+; (Path, Version) and sets the service up with "Horamat i", its
+; description and its recovery with sc; its uninstaller undoes that with
 ; "Horamat d".
 ;
 ; The build passes (makensis -D...):
-;   VERSION    the project's version, from CMake's project(VERSION)
-;   BIN_DIR    the folder of Zyklant.exe and Horamat.exe
-;   SRC_DIR    the folder of CronTab.txt and LiesMich.txt
-;   OUT_FILE   the setup program to write
+;   VERSION         the project's version, from CMake's project(VERSION)
+;   BIN_DIR         the folder of Zyklant.exe and Horamat.exe
+;   SRC_DIR         the folder of CronTab.txt, LiesMich.txt, horamat.ico, wizard.bmp
+;   OUT_FILE        the setup program to write
+;   MAKER           the maker's name (version resource, list of programs)
+;   ICACLS_OWNER    icacls arguments that give a file to Administrators
+;   ICACLS_GRANT    icacls arguments of the folder's access list
+;   SC_DESCRIPTION  sc arguments: the service's description
+;   SC_FAILURE      sc arguments: the service's recovery
+;   SIGN            optional: a command that signs the file it is given
 ;
 ; Command line of the setup:       /S  /NOSERVICE  /D=<Ordner>
 ; Command line of the uninstaller: /S  /PURGE      (_?=<Ordner> to wait)
@@ -25,6 +34,11 @@
 !insertmacro REQUIRE_DEFINE BIN_DIR
 !insertmacro REQUIRE_DEFINE SRC_DIR
 !insertmacro REQUIRE_DEFINE OUT_FILE
+!insertmacro REQUIRE_DEFINE MAKER
+!insertmacro REQUIRE_DEFINE ICACLS_OWNER
+!insertmacro REQUIRE_DEFINE ICACLS_GRANT
+!insertmacro REQUIRE_DEFINE SC_DESCRIPTION
+!insertmacro REQUIRE_DEFINE SC_FAILURE
 
 ; The programs are 64-bit; so is the setup, which makes $PROGRAMFILES64 and
 ; the registry its native ones.
@@ -44,10 +58,12 @@ Target amd64-unicode
 ; Both programs append names of 12 characters ("\CronTab.txt") to Path in
 ; buffers of 256 bytes: a longer folder would be cut off there.
 !define MAX_PATH_CHARS 243
-; SERVICE_STATUS.dwCurrentState
+; SERVICE_STATUS.dwCurrentState, and ERROR_SERVICE_MARKED_FOR_DELETE for
+; a service that is deleted but still held open by another program.
 !define SERVICE_STOPPED 1
 !define SERVICE_START_PENDING 2
 !define SERVICE_RUNNING 4
+!define SERVICE_MARKED 1072
 ; Exit codes of the setup
 !define EXIT_REFUSED 2
 !define EXIT_SERVICE_FAILED 3
@@ -65,12 +81,43 @@ BrandingText "Horamat ${VERSION}"
 ; A Zyklant.exe that cannot be replaced must stop the setup, not be skipped.
 AllowSkipFiles off
 
+!ifdef SIGN
+  ; The setup once written, and the uninstaller before it is packed in.
+  !finalize '"${SIGN}" "%1"' = 0
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+!endif
+
+Var Folder  ; $INSTDIR as Path holds it: without a trailing backslash
+Var Jobs    ; the folder for job programs, "" when there is none
+Var JobsWhy ; why there is none
+Var JobsHint  ; the finish page's sentence about it
+Var ServiceHeld  ; 1 when the old service is deleted but still held open
+
+!define MUI_ICON "${SRC_DIR}/horamat.ico"
+!define MUI_UNICON "${SRC_DIR}/horamat.ico"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${SRC_DIR}/wizard.bmp"
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_NODESC
+; The list of steps stays until the administrator has read Horamat's
+; report in it.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
+!define MUI_WELCOMEPAGE_TEXT "Horamat startet Programme minutengenau nach der Auftragstabelle CronTab.txt, als Windows-Dienst unter dem Systemkonto.$\r$\n$\r$\nDas Setup installiert die Programme, richtet den Dienst ein und schuetzt den Installationsordner und den Ordner fuer Auftraege: Aendern duerfen dort nur Administratoren und das System, denn was darin steht, laeuft mit allen Rechten.$\r$\n$\r$\n$_CLICK"
+!insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TITLE "Horamat ist installiert"
+!define MUI_FINISHPAGE_TEXT "Der Dienst liest CronTab.txt jede Minute neu. Alle Beispiele darin sind abgeschaltet: Es laeuft nichts, bis Sie eine Zeile einschalten.$\r$\n$\r$\n$JobsHint"
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION EditTable
+!define MUI_FINISHPAGE_RUN_TEXT "CronTab.txt jetzt bearbeiten"
+!define MUI_FINISHPAGE_RUN_NOTCHECKED
+!define MUI_FINISHPAGE_SHOWREADME
+!define MUI_FINISHPAGE_SHOWREADME_FUNCTION ShowReadme
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "LiesMich anzeigen"
+!insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_COMPONENTS
@@ -78,21 +125,36 @@ AllowSkipFiles off
 
 !insertmacro MUI_LANGUAGE "German"
 
-Var Folder  ; $INSTDIR as Path holds it: without a trailing backslash
+; Explorer's Details tab and inventory tools; the uninstaller is made from
+; the same program and carries the same.
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_GERMAN} "ProductName" "Horamat"
+VIAddVersionKey /LANG=${LANG_GERMAN} "CompanyName" "${MAKER}"
+VIAddVersionKey /LANG=${LANG_GERMAN} "LegalCopyright" "(C) ${MAKER}"
+VIAddVersionKey /LANG=${LANG_GERMAN} "FileDescription" "Horamat: Einrichtung und Entfernung"
+VIAddVersionKey /LANG=${LANG_GERMAN} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_GERMAN} "ProductVersion" "${VERSION}"
 
 ; --- helpers shared by setup and uninstaller ---------------------------
 
-; $0 <- state of the service: 0 when it is not registered, else
-; SERVICE_STATUS.dwCurrentState (1 stopped, 2 start pending, 4 running).
+; $0 <- state of the service: 0 when it is not registered, SERVICE_MARKED
+; when it is deleted but another program (the Services console, Task
+; Manager) still holds it open, so that no new one can be created under
+; its name; else SERVICE_STATUS.dwCurrentState (1 stopped, 2 start
+; pending, 4 running). A configuration change that changes nothing is
+; refused with 1072 just for such a service.
 !macro DEFINE_SERVICE_STATE prefix
 Function ${prefix}ServiceState
   Push $1
   Push $2
   Push $3
+  Push $4
   StrCpy $0 0
   System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i 1) p .r1'  ; SC_MANAGER_CONNECT
   ${If} $1 P<> 0
-    System::Call 'advapi32::OpenServiceW(p r1, w "${SERVICE_NAME}", i 4) p .r2'  ; SERVICE_QUERY_STATUS
+    ; SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG
+    System::Call 'advapi32::OpenServiceW(p r1, w "${SERVICE_NAME}", i 6) p .r2'
     ${If} $2 P<> 0
       System::Call '*(i, i, i, i, i, i, i) p .r3'
       System::Call 'advapi32::QueryServiceStatus(p r2, p r3) i .r0'
@@ -102,10 +164,18 @@ Function ${prefix}ServiceState
         StrCpy $0 1  ; registered, whatever its state
       ${EndIf}
       System::Free $3
+      ; SERVICE_NO_CHANGE everywhere
+      System::Call 'advapi32::ChangeServiceConfigW(p r2, i -1, i -1, i -1, p 0, p 0, p 0, p 0, p 0, p 0, p 0) i .r3 ?e'
+      Pop $4
+      ${If} $3 = 0
+      ${AndIf} $4 = ${SERVICE_MARKED}
+        StrCpy $0 ${SERVICE_MARKED}
+      ${EndIf}
       System::Call 'advapi32::CloseServiceHandle(p r2)'
     ${EndIf}
     System::Call 'advapi32::CloseServiceHandle(p r1)'
   ${EndIf}
+  Pop $4
   Pop $3
   Pop $2
   Pop $1
@@ -114,38 +184,48 @@ FunctionEnd
 !insertmacro DEFINE_SERVICE_STATE ""
 !insertmacro DEFINE_SERVICE_STATE "un."
 
-; Runs "Horamat d" and waits until the service is gone: after the deletion
-; it stays listed until the Service Control Manager lets go of it, and a
-; new registration under the same name fails until then (1072). Under Wine
-; a "d" now and then left the service stopped but registered, its stop
-; request apparently answered as failed while the scheduler ended; a second
-; "d" finds the service stopped and deletes it at once.
-; $0 <- the state at the end, 0 when gone.
+; Runs "Horamat d" and waits up to 30 seconds until the service is gone:
+; after the deletion it stays listed until every program that holds it
+; open lets go (the Services console does so only when it is closed), and
+; a new registration under the same name fails until then (1072). Under
+; Wine a "d" now and then left the service stopped but registered, its
+; stop request apparently answered as failed while the scheduler ended; a
+; second "d" finds the service stopped and deletes it at once.
+; $0 <- the state at the end: 0 when gone, SERVICE_MARKED when still held.
 !macro DEFINE_REMOVE_SERVICE prefix
-Function ${prefix}AwaitServiceGone
+Function ${prefix}RemoveService
   Push $1
-  ${For} $1 1 40  ; 10 seconds
+  Push $2
+  Call ${prefix}ServiceState
+  ${If} $0 <> ${SERVICE_MARKED}
+    nsExec::ExecToLog '"$INSTDIR\Horamat.exe" d'
+    Pop $0
+  ${EndIf}
+  StrCpy $2 0  ; the second "d" is done
+  ${For} $1 1 120  ; 30 seconds
     Call ${prefix}ServiceState
     ${IfThen} $0 = 0 ${|} ${ExitFor} ${|}
+    ${If} $0 = ${SERVICE_STOPPED}
+    ${AndIf} $2 = 0
+    ${AndIf} $1 >= 8
+      DetailPrint "Der Dienst ${SERVICE_NAME} ist gestoppt, aber noch eingerichtet; zweiter Versuch:"
+      nsExec::ExecToLog '"$INSTDIR\Horamat.exe" d'
+      Pop $0
+      StrCpy $2 1
+    ${EndIf}
     Sleep 250
   ${Next}
+  Call ${prefix}ServiceState
+  Pop $2
   Pop $1
 FunctionEnd
 
-Function ${prefix}RemoveService
-  nsExec::ExecToLog '"$INSTDIR\Horamat.exe" d'
-  Pop $0
-  Call ${prefix}AwaitServiceGone
-  ${If} $0 = ${SERVICE_STOPPED}
-    DetailPrint "Der Dienst ${SERVICE_NAME} ist gestoppt, aber noch eingerichtet; zweiter Versuch:"
-    nsExec::ExecToLog '"$INSTDIR\Horamat.exe" d'
-    Pop $0
-    Call ${prefix}AwaitServiceGone
-  ${EndIf}
-FunctionEnd
 !macroend
 !insertmacro DEFINE_REMOVE_SERVICE ""
 !insertmacro DEFINE_REMOVE_SERVICE "un."
+
+; What to do about a service that is deleted but still held open.
+!define SERVICE_HELD_TEXT "Windows haelt den alten Eintrag des Dienstes ${SERVICE_NAME} noch fest, weil ein anderes Programm ihn geoeffnet hat: meist die Dienste-Konsole (services.msc), der Task-Manager, die Ereignisanzeige oder ein laufendes sc.exe. Bitte diese Programme schliessen"
 
 ; "Horamat d" reports the service stopped a moment before Zyklant.exe has
 ; ended; until then Windows keeps the file. Deleting it is the test that
@@ -170,6 +250,17 @@ FunctionEnd
 
 ; --- setup -------------------------------------------------------------
 
+; The finish page's "CronTab.txt jetzt bearbeiten": Notepad, elevated like
+; the setup, since only administrators may change the table. LiesMich.txt
+; in Notepad too, which reads it as it is written (ANSI, CR LF).
+Function EditTable
+  Exec '"$WINDIR\notepad.exe" "$INSTDIR\CronTab.txt"'
+FunctionEnd
+
+Function ShowReadme
+  Exec '"$WINDIR\notepad.exe" "$INSTDIR\LiesMich.txt"'
+FunctionEnd
+
 ; $R9 <- "" when $INSTDIR can be Path, else the reason in German; sets
 ; $Folder. Path must hold the folder without a trailing backslash, in the
 ; ANSI code page in which the programs read it, in at most 243 bytes.
@@ -192,9 +283,13 @@ Function CheckFolder
   IntOp $0 $0 - 1
   StrLen $2 $Folder
   StrCpy $R9 ""
+  StrCpy $3 $Folder 1 1
   ${If} $Folder == ""
   ${OrIf} $0 < 0
     StrCpy $R9 "Der Installationsordner $\"$INSTDIR$\" ist ungueltig."
+  ${ElseIf} $2 = 2
+  ${AndIf} $3 == ":"
+    StrCpy $R9 "Ein Laufwerk selbst ($\"$INSTDIR$\") kann nicht der Installationsordner sein: Horamat setzt die Zugriffsrechte seines Ordners. Bitte waehlen Sie einen Ordner darauf, etwa $\"$Folder\Horamat$\"."
   ${ElseIf} $1 <> 0
     StrCpy $R9 "Der Installationsordner $\"$INSTDIR$\" enthaelt Zeichen, die Horamat nicht lesen kann. Bitte waehlen Sie einen Ordner, dessen Name nur Zeichen der Windows-Codepage enthaelt."
   ${ElseIf} $0 > ${MAX_PATH_CHARS}
@@ -204,6 +299,79 @@ Function CheckFolder
   Pop $2
   Pop $1
   Pop $0
+FunctionEnd
+
+; $R8 <- "" when $Folder holds nothing but Horamat's own files or is the
+; folder of the installation in the registry, else the name of one entry
+; that is not ours. Such a folder's access list is not Horamat's to change
+; unasked.
+Function FindOthers
+  Push $0
+  Push $1
+  StrCpy $R8 ""
+  ReadRegStr $0 HKLM "${SETTINGS_KEY}" "Path"
+  ${If} $0 != $Folder
+    ClearErrors
+    FindFirst $0 $1 "$Folder\*.*"
+    ${DoUntil} ${Errors}
+      ${Select} $1
+        ${Case4} "." ".." "Zyklant.exe" "Horamat.exe"
+        ${Case4} "CronTab.txt" "Horamat.log" "LiesMich.txt" "${UNINSTALLER}"
+        ${CaseElse}
+          StrCpy $R8 $1
+          ${ExitDo}
+      ${EndSelect}
+      FindNext $0 $1
+    ${Loop}
+    FindClose $0
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+!define OTHERS_TEXT "Der Ordner $\"$Folder$\" enthaelt schon Dateien, die nicht zu Horamat gehoeren (etwa $\"$R8$\"). Horamat setzt die Zugriffsrechte seines Ordners: Danach duerfen darin nur Administratoren und das System etwas aendern, Benutzer nur lesen, und das gilt dann auch fuer diese Dateien."
+
+; $R0 <- the folder for job programs below %ProgramData%, "" when that
+; holds a blank (a command is cut at blanks), $R1 <- why there is none.
+Function FindJobsFolder
+  ReadEnvStr $R0 PROGRAMDATA
+  StrCpy $R1 ""
+  ${If} $R0 == ""
+    StrCpy $R1 "%ProgramData% ist nicht gesetzt"
+  ${Else}
+    Push $0
+    Push $1
+    StrCpy $1 0
+    ${Do}
+      StrCpy $0 $R0 1 $1
+      ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
+      ${If} $0 == " "
+        StrCpy $R1 "%ProgramData% ($R0) enthaelt ein Leerzeichen, und ein Kommando wird an Leerzeichen getrennt"
+        ${ExitDo}
+      ${EndIf}
+      IntOp $1 $1 + 1
+    ${Loop}
+    Pop $1
+    Pop $0
+    ${If} $R1 == ""
+      StrCpy $R0 "$R0\Horamat\Jobs"
+    ${Else}
+      StrCpy $R0 ""
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; Gives folder $R0 to Administrators and sets its access list, for the
+; folder, its subfolders and files. $R1 <- "" on success, else the exit
+; code of the icacls that failed ("error" when it did not start).
+Function ProtectFolder
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0" ${ICACLS_OWNER} /T'
+  Pop $R1
+  ${If} $R1 == "0"
+    nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0" ${ICACLS_GRANT}'
+    Pop $R1
+  ${EndIf}
+  ${IfThen} $R1 == "0" ${|} StrCpy $R1 "" ${|}
 FunctionEnd
 
 ; Shows $R9: in a window, or in silent mode on the standard error of the
@@ -237,9 +405,14 @@ Function DirectoryLeave
     MessageBox MB_OK|MB_ICONSTOP "$R9"
     Abort  ; stays on the page
   ${EndIf}
+  Call FindOthers
+  ${If} $R8 != ""
+    MessageBox MB_YESNO|MB_ICONEXCLAMATION|MB_DEFBUTTON2 "${OTHERS_TEXT}$\r$\n$\r$\nTrotzdem in diesen Ordner installieren?" IDYES +2
+    Abort
+  ${EndIf}
 FunctionEnd
 
-Section "Horamat (Programme und Einstellungen)" SecPrograms
+Section "Programme" SecPrograms
   SectionIn RO
   SetRegView 64
   Call CheckFolder  ; sets $Folder; the pages or .onInit refused already
@@ -249,6 +422,20 @@ Section "Horamat (Programme und Einstellungen)" SecPrograms
     Abort
   ${EndIf}
   SetOutPath "$INSTDIR"
+  ; Before any file: what the setup puts there inherits the access list.
+  ; A folder that cannot be protected is no place for Horamat.
+  StrCpy $R0 $Folder
+  DetailPrint "Zugriffsrechte fuer $Folder:"
+  Call ProtectFolder
+  ${If} $R1 != ""
+    StrCpy $R9 "Die Zugriffsrechte von $\"$Folder$\" liessen sich nicht setzen (icacls: $R1). Es wurde nichts installiert."
+    DetailPrint "$R9"
+    Call ShowProblem
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR"  ; only when empty: a folder the setup just made
+    SetErrorLevel ${EXIT_REFUSED}
+    Abort
+  ${EndIf}
   File "${BIN_DIR}/Horamat.exe"
   ; Horamat reads these before it does anything, "d" included.
   WriteRegStr HKLM "${SETTINGS_KEY}" "Path" "$Folder"
@@ -256,10 +443,15 @@ Section "Horamat (Programme und Einstellungen)" SecPrograms
 
   ; An update: the running scheduler holds its program file, so the
   ; service goes first; the service section sets it up again.
+  StrCpy $ServiceHeld 0
   Call ServiceState
   ${If} $0 <> 0
     DetailPrint "Der Dienst ${SERVICE_NAME} wird fuer die Aktualisierung entfernt:"
     Call RemoveService
+    ${If} $0 = ${SERVICE_MARKED}
+      StrCpy $ServiceHeld 1
+      DetailPrint "${SERVICE_HELD_TEXT}."
+    ${EndIf}
   ${EndIf}
   Call RemoveScheduler
 
@@ -270,10 +462,32 @@ Section "Horamat (Programme und Einstellungen)" SecPrograms
   File "${SRC_DIR}/CronTab.txt"
   SetOverwrite on
 
+  ; The folder for job programs, protected like the installation folder.
+  ; Protected is its parent, so that nobody can swap Jobs itself; users may
+  ; create folders in %ProgramData%, so one made before the setup is taken
+  ; over, not trusted.
+  ${If} $Jobs != ""
+    CreateDirectory "$Jobs"
+    ${GetParent} $Jobs $R0
+    DetailPrint "Zugriffsrechte fuer $R0:"
+    Call ProtectFolder
+    ${If} $R1 != ""
+      StrCpy $R9 "Die Zugriffsrechte von $\"$R0$\" liessen sich nicht setzen (icacls: $R1). Der Ordner fuer Auftraege ist nicht geschuetzt; die Installation ist unvollstaendig."
+      DetailPrint "$R9"
+      Call ShowProblem
+      SetErrorLevel ${EXIT_REFUSED}
+      Abort
+    ${EndIf}
+    DetailPrint "Ordner fuer Auftraege: $Jobs"
+  ${Else}
+    DetailPrint "Kein Ordner fuer Auftraege: $JobsWhy."
+  ${EndIf}
+
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Horamat"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Pexa"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${UNINSTALLER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${MAKER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$Folder"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
@@ -281,12 +495,34 @@ Section "Horamat (Programme und Einstellungen)" SecPrograms
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-Section "Dienst Horamat einrichten und starten" SecService
+Section "Dienst einrichten" SecService
+  ${If} $ServiceHeld = 1
+    StrCpy $R9 "${SERVICE_HELD_TEXT} und das Setup noch einmal starten. Die Programme sind aktualisiert, der Dienst ist nicht eingerichtet."
+    DetailPrint "$R9"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$R9" /SD IDOK
+    ${If} ${Silent}
+      Call ShowProblem
+    ${EndIf}
+    SetErrorLevel ${EXIT_SERVICE_FAILED}
+    Return
+  ${EndIf}
   DetailPrint "Der Dienst ${SERVICE_NAME} wird eingerichtet:"
   nsExec::ExecToLog '"$INSTDIR\Horamat.exe" i'
   Pop $0
-  ; Horamat's exit code is 0 after any report; the service's state tells.
+  ; Description and recovery belong to the registration, which a failed
+  ; start leaves in place; Horamat itself knows nothing of them.
   Call ServiceState
+  ${If} $0 <> 0
+    nsExec::ExecToLog '"$SYSDIR\sc.exe" ${SC_DESCRIPTION}'
+    Pop $1
+    nsExec::ExecToLog '"$SYSDIR\sc.exe" ${SC_FAILURE}'
+    Pop $2
+    ${If} $1 != "0"
+    ${OrIf} $2 != "0"
+      DetailPrint "Beschreibung oder Wiederherstellung des Dienstes liessen sich nicht setzen (sc: $1, $2)."
+    ${EndIf}
+  ${EndIf}
+  ; Horamat's exit code is 0 after any report; the service's state tells.
   ${If} $0 <> ${SERVICE_RUNNING}
   ${AndIf} $0 <> ${SERVICE_START_PENDING}
     DetailPrint "Der Dienst ${SERVICE_NAME} laeuft nicht, siehe die Meldung von Horamat oben."
@@ -295,8 +531,21 @@ Section "Dienst Horamat einrichten und starten" SecService
   ${EndIf}
 SectionEnd
 
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschuetzten Ordner und die Einstellungen in der Registrierung."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Richtet den Dienst Horamat unter dem Systemkonto ein und startet ihn (Horamat i). Ohne dieses Haekchen bleibt ein alter Dienst entfernt."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
 Function .onInit
   SetRegView 64
+  Call FindJobsFolder
+  StrCpy $Jobs $R0
+  StrCpy $JobsWhy $R1
+  ${If} $Jobs != ""
+    StrCpy $JobsHint "Programme fuer Auftraege gehoeren nach $Jobs."
+  ${Else}
+    StrCpy $JobsHint "Programme fuer Auftraege gehoeren in einen Ordner ohne Leerzeichen, in dem nur Administratoren etwas aendern duerfen."
+  ${EndIf}
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/NOSERVICE" $1
@@ -307,6 +556,12 @@ Function .onInit
   ; written; with pages, on leaving the folder page.
   ${If} ${Silent}
     Call CheckFolder
+    ${If} $R9 == ""
+      Call FindOthers
+      ${If} $R8 != ""
+        StrCpy $R9 "${OTHERS_TEXT} Ohne Fenster fragt das Setup nicht nach: Bitte einen leeren oder neuen Ordner waehlen. Es wurde nichts installiert."
+      ${EndIf}
+    ${EndIf}
     ${If} $R9 != ""
       Call ShowProblem
       SetErrorLevel ${EXIT_REFUSED}
@@ -319,7 +574,7 @@ FunctionEnd
 
 Var OwnsSettings  ; 1 when the key belongs to this folder (or is gone)
 
-Section "un.Horamat (Programme und Einstellungen)" SecUnPrograms
+Section "un.Programme" SecUnPrograms
   SectionIn RO
   SetRegView 64
   ReadRegStr $0 HKLM "${SETTINGS_KEY}" "Path"
@@ -346,7 +601,10 @@ Section "un.Horamat (Programme und Einstellungen)" SecUnPrograms
       ${EndIf}
       DetailPrint "Der Dienst ${SERVICE_NAME} wird entfernt:"
       Call un.RemoveService
-      ${If} $0 <> 0
+      ${If} $0 = ${SERVICE_MARKED}
+        DetailPrint "${SERVICE_HELD_TEXT}; danach verschwindet er von selbst."
+        SetErrorLevel ${EXIT_SERVICE_FAILED}
+      ${ElseIf} $0 <> 0
         DetailPrint "Der Dienst ${SERVICE_NAME} konnte nicht entfernt werden, siehe die Meldung von Horamat oben."
         SetErrorLevel ${EXIT_SERVICE_FAILED}
       ${EndIf}
@@ -362,10 +620,27 @@ Section "un.Horamat (Programme und Einstellungen)" SecUnPrograms
   Delete "$INSTDIR\${UNINSTALLER}"
 SectionEnd
 
-Section /o "un.Auftragstabelle CronTab.txt und Protokoll Horamat.log loeschen" SecUnPurge
+Section /o "un.Tabelle und Protokoll" SecUnPurge
   Delete "$INSTDIR\CronTab.txt"
   Delete "$INSTDIR\Horamat.log"
+  ; The folder for job programs holds the administrator's jobs: it goes
+  ; only when it is empty, and its parent only when that is empty too.
+  ${If} $Jobs != ""
+  ${AndIf} ${FileExists} "$Jobs\*.*"
+    RMDir "$Jobs"
+    ${If} ${FileExists} "$Jobs\*.*"
+      DetailPrint "Der Ordner fuer Auftraege $Jobs bleibt: Er ist nicht leer."
+    ${Else}
+      ${GetParent} $Jobs $0
+      RMDir "$0"
+    ${EndIf}
+  ${EndIf}
 SectionEnd
+
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPrograms} "Dienst, Programme, Einstellungen in der Registrierung und der Eintrag in der Liste der Programme."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "Loescht auch CronTab.txt und Horamat.log, dazu den Ordner fuer Auftraege, wenn er leer ist. Ohne dieses Haekchen bleiben sie."
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_END
 
 Section "-un.Folder"
   RMDir "$INSTDIR"  ; only when nothing is left in it
@@ -373,10 +648,18 @@ Section "-un.Folder"
   ${OrIf} ${FileExists} "$INSTDIR\Horamat.log"
     DetailPrint "CronTab.txt und Horamat.log bleiben in $INSTDIR."
   ${EndIf}
+  ${If} $Jobs != ""
+  ${AndIf} ${FileExists} "$Jobs\*.*"
+    DetailPrint "Der Ordner fuer Auftraege $Jobs bleibt."
+  ${EndIf}
 SectionEnd
 
 Function un.onInit
   SetRegView 64
+  ReadEnvStr $Jobs PROGRAMDATA
+  ${If} $Jobs != ""
+    StrCpy $Jobs "$Jobs\Horamat\Jobs"
+  ${EndIf}
   ${GetParameters} $0
   ClearErrors
   ${GetOptions} $0 "/PURGE" $1

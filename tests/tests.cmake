@@ -13,7 +13,7 @@ file(GLOB HORAMAT_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools
 foreach(tool_source ${HORAMAT_TEST_TOOLS})
   get_filename_component(tool ${tool_source} NAME_WE)
   add_executable(${tool} ${tool_source})
-  target_link_libraries(${tool} PRIVATE horamat_scheduler horamat_installer)
+  target_link_libraries(${tool} PRIVATE horamat_scheduler horamat_installer horamat_test_support)
   target_include_directories(${tool} PRIVATE ${CMAKE_SOURCE_DIR})
 endforeach()
 

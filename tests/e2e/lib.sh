@@ -37,3 +37,10 @@ clean_faketime_shm() {
     kill -0 "$pid" 2>/dev/null || rm -f "$f"
   done
 }
+# The project's version, from project(VERSION) in the top CMakeLists.txt.
+project_version() { sed -n 's/^project(Horamat VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt"; }
+# Under Wine: the prefix of the run, quiet, without Wine's .NET and Gecko.
+wine_environment() {
+  : "${WINEPREFIX:?WINEPREFIX must name the prefix of the run}"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}

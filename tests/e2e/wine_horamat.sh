@@ -7,8 +7,7 @@ set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
 . "$src/tests/e2e/installer_texts.sh"
-: "${WINEPREFIX:?}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_environment
 
 install="$WINEPREFIX/drive_c/Program Files/Horamat"
 winstall='C:\Program Files\Horamat'

@@ -1,19 +1,29 @@
 #!/usr/bin/env bash
-# The Windows release under Wine. The NSIS setup, silent, installs into the
-# default folder (C:\Program Files\Horamat, a blank in it), writes Path and
-# Version in the 64-bit view and sets the service up; a job added to the
-# table runs at its minute; an update keeps the table and the log; the
-# uninstaller removes service, programs and key and keeps table and log.
-# A folder over 243 characters is refused, one of 243 works, /NOSERVICE
-# and /PURGE do what they say. The ZIP holds the same files, and the reg
-# lines of its Installation.txt write the same key.
+# The Windows release under Wine. The programs, the setup and the
+# uninstaller carry manifest, version and icon. The NSIS setup, silent,
+# installs into the default folder (C:\Program Files\Horamat, a blank in
+# it), protects it and the folder for job programs with icacls, writes Path
+# and Version in the 64-bit view, sets the service up and gives it a
+# description and recovery actions; a job in the jobs folder runs at its
+# minute and CronCheck finds nothing to warn about; an update keeps the
+# table and the log, also against a handle that another program holds
+# for a while, and says what to close when the handle stays; the
+# uninstaller removes service, programs and key and keeps table, log and
+# jobs. A folder over 243 characters is refused, one of 243 works, a
+# folder with other files is refused, a failing icacls fails the
+# installation, /NOSERVICE and /PURGE do what they say. The ZIP holds the
+# same files; the reg lines of its Installation.txt write the same key
+# and its icacls lines are the setup's.
+#
+# Wine keeps no access lists and stores no recovery actions, so icacls.exe
+# and sc.exe are replaced by tests/tools/call_recorder, which notes each
+# call; sc goes on to a copy of Wine's own, which stores the description.
 set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
-: "${WINEPREFIX:?}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_environment
 
-version=$(sed -n 's/^project(Horamat VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+version=$(project_version "$src")
 setup=$bin/Horamat-Setup-$version.exe
 archive=$bin/Horamat-$version.zip
 packaging=$src/packaging
@@ -25,9 +35,20 @@ name240=$(printf 'h%.0s' $(seq 240))
 wlongest="C:\\$name240" longest=$drive/$name240
 wtoolong="C:\\${name240}xy" toolong=$drive/${name240}xy
 wnoservice='C:\Horamat ohne Dienst' noservice="$drive/Horamat ohne Dienst"
+wothers='C:\Fremder Ordner' others="$drive/Fremder Ordner"
+wfailing='C:\Horamat ohne Rechte' failing="$drive/Horamat ohne Rechte"
+wjobs='C:\ProgramData\Horamat\Jobs' jobs="$drive/ProgramData/Horamat/Jobs"
 regkey='HKLM\Software\Pexa\Horamat'
 uninstkey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Horamat'
+servicekey='HKLM\System\CurrentControlSet\Services\Horamat'
 work=$(mktemp -d)
+sys32=$drive/windows/system32
+calls=$drive/calls.log
+# What the setup must call, besides the folders' names.
+owner='/setowner *S-1-5-32-544 /T'
+grant='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
+description='Startet die Auftraege aus CronTab.txt im Installationsordner zur eingetragenen Minute.'
+failure='failure Horamat reset= 86400 actions= restart/60000/restart/60000//60000'
 
 keeper=
 cleanup() {
@@ -36,7 +57,10 @@ cleanup() {
   wine reg delete "$regkey" /f /reg:64 >/dev/null 2>&1
   wine reg delete "$uninstkey" /f /reg:64 >/dev/null 2>&1
   [ -n "$keeper" ] && kill "$keeper" 2>/dev/null
-  rm -rf "$install" "$longest" "$toolong" "$noservice" "$work" "$drive/jobs/setup_marker.txt"
+  [ -f "$sys32/sc_builtin.exe" ] && mv -f "$sys32/sc_builtin.exe" "$sys32/sc.exe"
+  [ -f "$work/icacls.exe" ] && cp -f "$work/icacls.exe" "$sys32/icacls.exe"
+  rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing" "$drive/ProgramData/Horamat" \
+    "$calls" "$work"
 }
 trap cleanup EXIT
 
@@ -49,7 +73,11 @@ done
 wine sc stop Horamat >/dev/null 2>&1
 wine sc delete Horamat >/dev/null 2>&1
 wine reg delete "$regkey" /f /reg:64 >/dev/null 2>&1
-rm -rf "$install" "$longest" "$toolong" "$noservice"
+rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing" "$drive/ProgramData/Horamat"
+cp "$sys32/icacls.exe" "$work/icacls.exe"
+cp "$sys32/sc.exe" "$sys32/sc_builtin.exe"
+cp "$bin/call_recorder.exe" "$sys32/icacls.exe"
+cp "$bin/call_recorder.exe" "$sys32/sc.exe"
 # Wine ends services once no ordinary program of the session runs.
 setsid wine "$bin/idle_wait.exe" 600 </dev/null >/dev/null 2>&1 &
 keeper=$!
@@ -61,17 +89,31 @@ folder_words() {  # folder_words <array name> <option> <folder>
   read -ra words <<< "$3"
   words[0]=$2${words[0]}
 }
+# Setup and uninstaller run with the recorders in place of icacls and sc.
+recording() {
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;icacls.exe,sc.exe=n" HORAMAT_CALL_LOG='C:\calls.log' \
+    HORAMAT_CALL_FORWARD='C:\windows\system32' "$@"
+}
 run_setup() {  # run_setup <folder or ""> [options...]: the setup's exit code
   local folder=$1; shift
   local -a dir=()
   [ -n "$folder" ] && folder_words dir /D= "$folder"
-  wine "$setup" /S "$@" "${dir[@]}" 2>"$work/setup.err"
+  rm -f "$calls"
+  recording wine "$setup" /S "$@" "${dir[@]}" 2>"$work/setup.err"
+}
+recorded() { [ ! -f "$calls" ] || tr -d '\r' < "$calls"; }
+# The calls that protect folder <1> (quoted by Windows' rules: when it
+# holds a blank), as the recorder notes them.
+protect_calls() {
+  local f=$1
+  [[ $f == *" "* ]] && f="\"$f\""
+  printf 'icacls %s %s\nicacls %s %s\n' "$f" "$owner" "$f" "$grant"
 }
 run_uninstaller() {  # run_uninstaller <folder> [options...]: waits for the end
   local folder=$1; shift
   local -a dir
   folder_words dir '_?=' "$folder"
-  wine "$folder\\Entfernen.exe" /S "$@" "${dir[@]}"
+  recording wine "$folder\\Entfernen.exe" /S "$@" "${dir[@]}"
 }
 reg_value() {  # reg_value <name> [view]: the string value, or nothing
   wine reg query "$regkey" /v "$1" "/reg:${2:-64}" 2>/dev/null | tr -d '\r' |
@@ -137,10 +179,36 @@ for words in examples:
     assert " " not in words[5] and words[5][1:3] == ":\\", words
 PY
 
+# --- what Windows shows of each program: manifest, version, icon
+for f in Horamat Zyklant CronCheck "Horamat-Setup-$version"; do
+  level=asInvoker
+  [ "$f" = Horamat ] || [ "$f" = "Horamat-Setup-$version" ] && level=requireAdministrator
+  python3 "$src/tests/e2e/pe_resources.py" "$bin/$f.exe" > "$work/res"
+  expect_eq "$f.exe: Ausfuehrungsebene" "level=$level" "$(grep '^level=' "$work/res")"
+  expect_true "$f.exe: Windows 7 bis 11" grep -q '^supportedOS=.*35138b9a.*' "$work/res"
+  expect_true "$f.exe: Windows 10 und 11" grep -q '^supportedOS=.*8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' "$work/res"
+  expect_eq "$f.exe: Version" "FileVersion=$version ProductName=Horamat ProductVersion=$version" \
+    "$(grep -E '^(FileVersion|ProductVersion|ProductName)=' "$work/res" | sort | paste -sd' ')"
+  expect_true "$f.exe: Beschreibung" grep -qE '^FileDescription=Horamat' "$work/res"
+  expect_true "$f.exe: Hersteller" grep -q '^CompanyName=.' "$work/res"
+  expect_eq "$f.exe: Symbol" "icon=yes" "$(grep '^icon=' "$work/res")"
+done
+
 # --- silent install into the default folder
 start=$SECONDS
 run_setup ""; rc=$?
 expect_eq "Setup: Exitcode" 0 "$rc"
+# Both folders protected before anything is put there, then the service's
+# description and recovery; nothing else.
+expect_eq "icacls und sc, wie sie sein sollen" \
+  "$(protect_calls "$winstall"; protect_calls 'C:\ProgramData\Horamat'
+     printf 'sc description Horamat "%s"\nsc %s\n' "$description" "$failure")" "$(recorded)"
+expect_true "Ordner fuer Auftraege angelegt" test -d "$jobs"
+expect_eq "Beschreibung des Dienstes" "$description" \
+  "$(wine reg query "$servicekey" /v Description /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+python3 "$src/tests/e2e/pe_resources.py" "$install/Entfernen.exe" > "$work/res"
+expect_eq "Entfernen.exe: Version und Symbol" "FileVersion=$version icon=yes" \
+  "$(grep -E '^(FileVersion|icon)=' "$work/res" | paste -sd' ')"
 expect_eq "Path (64-Bit-Ansicht)" "$winstall" "$(reg_value Path)"
 expect_eq "Version" "$version" "$(reg_value Version)"
 expect_eq "nichts in der 32-Bit-Ansicht" "" "$(reg_value Path 32)"
@@ -153,18 +221,23 @@ expect_true "Beispieltabelle installiert" cmp -s "$packaging/CronTab.txt" "$inst
 expect_true "Eintrag zum Entfernen" key_exists "$uninstkey"
 echo "(Installation: $((SECONDS - start)) s)"
 
-# --- a job added to the table runs at its minute. The scheduler reads the
-# table at every scan; a minute that has begun less than 10 s ahead is
-# skipped, so that the line is surely in place before it.
-mkdir -p "$drive/jobs"
-cp "$bin/marker_job.exe" "$drive/jobs/"
-rm -f "$drive/jobs/setup_marker.txt"
+# --- a job in the jobs folder, added to the table, runs at its minute. The
+# scheduler reads the table at every scan; a minute that has begun less
+# than 10 s ahead is skipped, so that the line is surely in place before it.
+cp "$bin/marker_job.exe" "$jobs/"
 ahead=1
 [ "$(date +%-S)" -ge 50 ] && ahead=2
 read -r minute hour <<< "$(date -d "+$ahead min" '+%-M %-H')"
-printf '%d %d * * * C:\\jobs\\marker_job C:\\jobs\\setup_marker.txt setup\r\n' "$minute" "$hour" \
+printf '%d %d * * * %s\\marker_job %s\\setup_marker.txt setup\r\n' "$minute" "$hour" "$wjobs" "$wjobs" \
   >> "$install/CronTab.txt"
-job_ran() { [ -s "$drive/jobs/setup_marker.txt" ]; }
+# CronCheck on the installed table: everything protected, nothing to warn
+# about (Wine's one access list names SYSTEM and its user, an
+# administrator).
+croncheck() { wine "$bin/CronCheck.exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+out=$(croncheck); rc=$?
+expect_eq "CronCheck: Exitcode 0" 0 "$rc"
+expect_eq "CronCheck: keine Warnung" "" "$(grep 'Warnung:' <<<"$out")"
+job_ran() { [ -s "$jobs/setup_marker.txt" ]; }
 expect_true "Job lief" wait_for $((ahead * 60 + 30)) job_ran
 sleep 1
 stamp=$(printf '%02d:%02d:' "$hour" "$minute")
@@ -187,6 +260,33 @@ expect_true "Aktualisierung: Dienst laeuft" wait_for 20 running
 fresh() { local now; now=$(scheduler_pid); [ -n "$now" ] && [ "$now" != "$before" ]; }
 expect_true "Aktualisierung: Zyklant neu gestartet" wait_for 10 fresh
 expect_eq "Aktualisierung: Path" "$winstall" "$(reg_value Path)"
+expect_eq "Aktualisierung: Rechte erneut gesetzt" "$(protect_calls "$winstall")" "$(recorded | head -2)"
+
+# --- update while another program holds the service open, as the
+# Services console does: deleted, it stays until the handle goes.
+hold_service() {  # hold_service <seconds>: returns once the handle is open
+  rm -f "$work/held"
+  setsid wine "$bin/service_ctl.exe" hold Horamat "$1" >"$work/held" 2>/dev/null </dev/null &
+  holder=$!
+  wait_for 20 grep -q held "$work/held"
+}
+hold_service 8
+run_setup ""; rc=$?
+expect_eq "Aktualisierung, Dienst 8 s festgehalten: Exitcode" 0 "$rc"
+expect_true "Aktualisierung, Dienst 8 s festgehalten: Dienst laeuft" wait_for 20 running
+wait "$holder" 2>/dev/null
+hold_service 60
+start_held=$SECONDS
+run_setup ""; rc=$?
+expect_eq "Aktualisierung, Dienst festgehalten: Exitcode 3" 3 "$rc"
+expect_true "Aktualisierung, Dienst festgehalten: nach 30 s" test $((SECONDS - start_held)) -ge 30
+expect_true "Aktualisierung, Dienst festgehalten: sagt, was zu schliessen ist" \
+  grep -q 'Dienste-Konsole (services.msc)' "$work/setup.err"
+kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
+expect_service_gone "Aktualisierung, Dienst festgehalten: alter Eintrag weg, sobald losgelassen"
+run_setup ""; rc=$?
+expect_eq "Aktualisierung danach: Exitcode" 0 "$rc"
+expect_true "Aktualisierung danach: Dienst laeuft" wait_for 20 running
 
 # --- uninstall: service, process, programs and key go; table and log stay
 cp "$install/Horamat.log" "$work/log"
@@ -200,7 +300,27 @@ done
 expect_true "Deinstallation: Schluessel entfernt" eval '! key_exists "$regkey"'
 expect_true "Deinstallation: Eintrag zum Entfernen entfernt" eval '! key_exists "$uninstkey"'
 expect_true "Deinstallation: Tabelle bleibt" cmp -s "$work/table" "$install/CronTab.txt"
-expect_true "Deinstallation: Log bleibt" cmp -s "$work/log" "$install/Horamat.log"
+# The log may have gained start lines of the updates' schedulers.
+size=$(stat -c %s "$work/log")
+expect_true "Deinstallation: Log bleibt" cmp -s -n "$size" "$work/log" "$install/Horamat.log"
+expect_true "Deinstallation: Ordner fuer Auftraege bleibt" test -f "$jobs/marker_job.exe"
+
+# --- a folder that holds files of others: its rights are not ours to
+# change unasked; without a window the setup refuses
+mkdir -p "$others"; echo Notizen > "$others/notizen.txt"
+run_setup "$wothers"; rc=$?
+expect_eq "fremder Ordner: Exitcode" 2 "$rc"
+expect_true "fremder Ordner: Meldung" grep -q 'notizen.txt' "$work/setup.err"
+expect_eq "fremder Ordner: kein icacls" "" "$(recorded)"
+expect_true "fremder Ordner: kein Schluessel" eval '! key_exists "$regkey"'
+
+# --- a failing icacls is a failed installation
+HORAMAT_CALL_FAIL=icacls run_setup "$wfailing"; rc=$?
+expect_eq "icacls scheitert: Exitcode" 2 "$rc"
+expect_true "icacls scheitert: Meldung" grep -q 'Zugriffsrechte' "$work/setup.err"
+expect_true "icacls scheitert: kein Schluessel" eval '! key_exists "$regkey"'
+expect_eq "icacls scheitert: kein Dienst" "" "$(state_of)"
+expect_true "icacls scheitert: Ordner wieder weg" test ! -e "$failing"
 
 # --- a folder over 243 characters: refused, nothing written
 run_setup "$wtoolong"; rc=$?
@@ -210,9 +330,12 @@ expect_true "zu lang: kein Schluessel" eval '! key_exists "$regkey"'
 expect_eq "zu lang: kein Dienst" "" "$(state_of)"
 expect_true "zu lang: kein Ordner" test ! -e "$toolong"
 
-# --- 243 characters: the programs still find their files; /PURGE
+# --- 243 characters, outside Program Files: the programs still find
+# their files, the folder is protected; /PURGE
 run_setup "$wlongest"; rc=$?
 expect_eq "243 Zeichen: Exitcode" 0 "$rc"
+expect_eq "243 Zeichen: Rechte gesetzt" "$(protect_calls "$wlongest"; protect_calls 'C:\ProgramData\Horamat')" \
+  "$(recorded | head -4)"
 expect_eq "243 Zeichen: Path" "$wlongest" "$(reg_value Path)"
 expect_true "243 Zeichen: Dienst laeuft" wait_for 20 running
 # Without _?=, as Windows' list of programs starts it: the uninstaller
@@ -223,15 +346,18 @@ expect_eq "/PURGE: Exitcode" 0 "$rc"
 folder_gone() { [ ! -e "$longest" ]; }
 expect_true "/PURGE: Ordner entfernt" wait_for 30 folder_gone
 expect_service_gone "/PURGE: Dienst entfernt"
+expect_true "/PURGE: Ordner fuer Auftraege mit Auftrag bleibt" test -f "$jobs/marker_job.exe"
 
 # --- /NOSERVICE: settings and files, no service
 run_setup "$wnoservice" /NOSERVICE; rc=$?
 expect_eq "/NOSERVICE: Exitcode" 0 "$rc"
 expect_eq "/NOSERVICE: Path" "$wnoservice" "$(reg_value Path)"
 expect_eq "/NOSERVICE: kein Dienst" "" "$(state_of)"
-run_uninstaller "$wnoservice"; rc=$?
+rm -f "$jobs"/*
+run_uninstaller "$wnoservice" /PURGE; rc=$?
 expect_eq "/NOSERVICE: Deinstallation" 0 "$rc"
 expect_true "/NOSERVICE: Schluessel entfernt" eval '! key_exists "$regkey"'
+expect_true "/PURGE: leerer Ordner fuer Auftraege entfernt" test ! -e "$drive/ProgramData/Horamat"
 
 # --- the archive: the same files; its reg lines, run by cmd, write the key
 mkdir -p "$work/zip"
@@ -252,12 +378,19 @@ done
 for f in CronTab.txt LiesMich.txt; do
   expect_true "Archiv: $f wie im Setup" cmp -s "$packaging/$f" "$unpacked/$f"
 done
-grep -a '^reg add ' "$unpacked/Installation.txt" > "$drive/jobs/setup_reg.bat"
-expect_eq "Archiv: zwei reg-Zeilen" 2 "$(grep -c . "$drive/jobs/setup_reg.bat")"
-wine cmd /c 'C:\jobs\setup_reg.bat' >/dev/null 2>&1
+grep -a '^reg add ' "$unpacked/Installation.txt" > "$drive/setup_reg.bat"
+expect_eq "Archiv: zwei reg-Zeilen" 2 "$(grep -c . "$drive/setup_reg.bat")"
+wine cmd /c 'C:\setup_reg.bat' >/dev/null 2>&1
 expect_eq "Archiv: Path per reg" "$winstall" "$(reg_value Path)"
 expect_eq "Archiv: Version per reg" "$version" "$(reg_value Version)"
-rm -f "$drive/jobs/setup_reg.bat"
+rm -f "$drive/setup_reg.bat"
+# Its icacls lines, run by cmd, are the very calls of the setup.
+grep -a '^icacls ' "$unpacked/Installation.txt" > "$drive/setup_icacls.bat"
+rm -f "$calls"
+recording wine cmd /c 'C:\setup_icacls.bat' >/dev/null 2>&1
+expect_eq "Archiv: icacls wie das Setup" \
+  "$(protect_calls "$winstall"; protect_calls 'C:\ProgramData\Horamat')" "$(recorded)"
+rm -f "$drive/setup_icacls.bat"
 
 echo "(insgesamt: $((SECONDS - start)) s)"
 finish

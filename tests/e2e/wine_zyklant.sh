@@ -6,8 +6,7 @@
 set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
-: "${WINEPREFIX:?}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_environment
 
 drive=$WINEPREFIX/drive_c
 install=$drive/horamat

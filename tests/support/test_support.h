@@ -54,6 +54,11 @@ void endServiceProcess(const char* serviceName);
 // Sets (or, with nullptr, removes) an environment variable of this process.
 void setEnvironment(const char* name, const char* value);
 
+// Runs program with this process's own arguments, argv[0] left out, as
+// they were given (on Windows: the command line as it came), waits for it
+// and returns its exit code; -1 when it did not start.
+int forwardCall(const char* program, char** argv);
+
 // Natively: points the stand-in at a fresh root folder and returns it (the
 // caller removes it). Under Windows the real registry and Service Control
 // Manager are used and the result is empty.

@@ -1,12 +1,16 @@
 // A small service control tool for the end-to-end tests:
 //   service_ctl create <name> <program path> [<account> <password>]
 //   service_ctl start|stop|pause|continue|interrogate|query|delete <name>
+//   service_ctl hold <name> <seconds>   keeps a handle open, as the
+//                                       Services console does
 // Prints the state after start/stop/query as "state=<n>", and the error
 // code on failure as "error=<n>"; exit code 0 on success, 1 on failure.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/process.h"
 #include "platform/service_client.h"
 
 namespace {
@@ -66,6 +70,10 @@ int main(int argc, char** argv) {
         } else {
           rc = fail("query");
         }
+      } else if (std::strcmp(command, "hold") == 0 && argc >= 4) {
+        std::printf("held\n");
+        std::fflush(stdout);
+        platform::sleepMs(static_cast<std::uint32_t>(std::atoi(argv[3])) * 1000);
       } else if (std::strcmp(command, "delete") == 0) {
         rc = platform::deleteService(service) ? 0 : fail("delete");
       } else {

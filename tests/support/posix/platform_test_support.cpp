@@ -6,6 +6,8 @@
 #include <string>
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/test_support.h"
 
@@ -29,6 +31,19 @@ std::string useScratchPlatformRoot() {
   std::string root = makeTempDir("root");
   setEnvironment("HORAMAT_PLATFORM_ROOT", root.c_str());
   return root;
+}
+
+int forwardCall(const char* program, char** argv) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    argv[0] = const_cast<char*>(program);
+    ::execv(program, argv);
+    ::_exit(127);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) == 127 ? -1 : WEXITSTATUS(status);
 }
 
 // The stand-in keeps the service's pid in its folder.

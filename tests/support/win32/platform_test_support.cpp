@@ -22,6 +22,33 @@ void setEnvironment(const char* name, const char* value) {
 // Tests use the real registry and Service Control Manager here.
 std::string useScratchPlatformRoot() { return std::string(); }
 
+int forwardCall(const char* program, char** argv) {
+  (void)argv;  // the command line itself, quotes and all
+  // What follows argv[0] in the command line: a quoted first word ends at
+  // its closing quote, a plain one at the first blank or tab.
+  const char* rest = GetCommandLineA();
+  if (*rest == '"') {
+    ++rest;
+    while (*rest != '\0' && *rest != '"') ++rest;
+    if (*rest == '"') ++rest;
+  } else {
+    while (*rest != '\0' && *rest != ' ' && *rest != '\t') ++rest;
+  }
+  std::string line = std::string("\"") + program + "\"" + rest;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
+    return -1;
+  }
+  WaitForSingleObject(started.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(started.hProcess, &code);
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  return static_cast<int>(code);
+}
+
 void endServiceProcess(const char* serviceName) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager == nullptr) return;
