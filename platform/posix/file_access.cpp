@@ -30,6 +30,13 @@ void addWriter(Writers& writers, const char* name) {
   copyText(writers.names[static_cast<std::size_t>(writers.count++)].data(), kWriterSize, name);
 }
 
+// "Besitzer anna (uid 1000)"
+void addIdWriter(Writers& writers, const char* role, const char* name, const char* idKind, unsigned id) {
+  char text[kWriterSize];
+  std::snprintf(text, sizeof text, "%s %s (%s %u)", role, name, idKind, id);
+  addWriter(writers, text);
+}
+
 // The uid of the service's account; root for the system account, and for
 // an account this machine does not know.
 uid_t serviceUid(const char* account) {
@@ -59,23 +66,18 @@ AccessCheck otherWriters(const char* path, const char* serviceAccount, Writers& 
     posix::setLastErrorFromErrno();
     return AccessCheck::Unreadable;
   }
-  char name[kWriterSize];
   std::array<char, kNameBufferSize> buffer{};
   if (info.st_uid != 0 && info.st_uid != serviceUid(serviceAccount)) {
     passwd entry{};
     passwd* found = nullptr;
     ::getpwuid_r(info.st_uid, &entry, buffer.data(), buffer.size(), &found);
-    std::snprintf(name, sizeof name, "Besitzer %s (uid %u)", found != nullptr ? found->pw_name : "?",
-                  static_cast<unsigned>(info.st_uid));
-    addWriter(writers, name);
+    addIdWriter(writers, "Besitzer", found != nullptr ? found->pw_name : "?", "uid", info.st_uid);
   }
   if ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0) {
     group entry{};
     group* found = nullptr;
     ::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found);
-    std::snprintf(name, sizeof name, "Gruppe %s (gid %u)", found != nullptr ? found->gr_name : "?",
-                  static_cast<unsigned>(info.st_gid));
-    addWriter(writers, name);
+    addIdWriter(writers, "Gruppe", found != nullptr ? found->gr_name : "?", "gid", info.st_gid);
   }
   if ((info.st_mode & S_IWOTH) != 0) addWriter(writers, "alle Benutzer (andere)");
   return AccessCheck::Checked;

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # CronCheck natively: its report byte for byte on a fixed clock (faketime),
-# the same report from a table with CR LF line ends, the exit codes, the
-# installed table found through the stand-in's registry without the
-# installer's diagnostic line, and the starts it predicts against those the
-# real Zyklant makes as a service of the stand-in, the clock running 20
-# times fast.
+# the same report from a table with CR LF line ends, the exit codes (3 for
+# a table and a job that everyone may change), the installed table found
+# through the stand-in's registry without the installer's diagnostic line,
+# and the starts it predicts against those the real Zyklant makes as a
+# service of the stand-in, the clock running 20 times fast.
 set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
@@ -82,6 +82,16 @@ expect_eq "drei Starts ohne Anzahl" 3 "$(grep -c '^  Start: ' <<<"$out")"
 expect_eq "Zusammenfassung" \
   "Zusammenfassung: 1 Zeile: 0 Kommentare, 0 uebersprungen, 1 benutzt, davon 0 laufen nie; 0 Warnungen, 0 Hinweise." \
   "$(tail -1 <<<"$out")"
+
+# The same table and job, changeable by everyone: the real program warns
+# of both and ends with 3.
+chmod o+w "$work/gut.txt" "$install/marker_job.exe"
+out=$(check_at "$work/gut.txt"); rc=$?
+expect_eq "von allen aenderbar: Exitcode 3" 3 "$rc"
+expect_eq "von allen aenderbar: Tabelle und Programm" \
+  "Warnung: Tabelle \"$work/gut.txt\" kann geaendert werden von: alle Benutzer (andere)|  Warnung: Programm \"$install\\marker_job.exe\" kann geaendert werden von: alle Benutzer (andere)" \
+  "$(grep 'Warnung: ' <<<"$out" | sed 's/; wer.*//' | paste -sd'|')"
+chmod o-w "$work/gut.txt" "$install/marker_job.exe"
 
 out=$("$bin/CronCheck" "$work/fehlt.txt"); rc=$?
 expect_eq "fehlende Datei: Exitcode 2" 2 "$rc"
