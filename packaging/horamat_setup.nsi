@@ -1,6 +1,6 @@
 ; Setup of Horamat for 64-bit Windows: the step that the two programs leave
-; to someone else. It installs Zyklant.exe, Horamat.exe, the sample table
-; and LiesMich.txt, gives the installation folder and the folder for job
+; to someone else. It installs Zyklant.exe, Horamat.exe, CronCheck.exe, the
+; sample table and LiesMich.txt, gives the installation folder and the folder for job
 ; programs an access list of their own (only Administrators and SYSTEM
 ; may change what runs as SYSTEM), writes HKLM\Software\Pexa\Horamat
 ; (Path, Version) and sets the service up with "Horamat i", its
@@ -316,7 +316,8 @@ Function FindOthers
     ${DoUntil} ${Errors}
       ${Select} $1
         ${Case4} "." ".." "Zyklant.exe" "Horamat.exe"
-        ${Case4} "CronTab.txt" "Horamat.log" "LiesMich.txt" "${UNINSTALLER}"
+        ${Case4} "CronCheck.exe" "CronTab.txt" "Horamat.log" "LiesMich.txt"
+        ${Case} "${UNINSTALLER}"
         ${CaseElse}
           StrCpy $R8 $1
           ${ExitDo}
@@ -456,6 +457,7 @@ Section "Programme" SecPrograms
   Call RemoveScheduler
 
   File "${BIN_DIR}/Zyklant.exe"
+  File "${BIN_DIR}/CronCheck.exe"
   File "${SRC_DIR}/LiesMich.txt"
   ; The administrator's table stays; Horamat.log is never touched.
   SetOverwrite off
@@ -532,7 +534,7 @@ Section "Dienst einrichten" SecService
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschuetzten Ordner und die Einstellungen in der Registrierung."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, CronCheck.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschuetzten Ordner und die Einstellungen in der Registrierung."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Richtet den Dienst Horamat unter dem Systemkonto ein und startet ihn (Horamat i). Ohne dieses Haekchen bleibt ein alter Dienst entfernt."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
@@ -616,6 +618,7 @@ Section "un.Programme" SecUnPrograms
 
   Call un.RemoveScheduler
   Delete "$INSTDIR\Horamat.exe"
+  Delete "$INSTDIR\CronCheck.exe"
   Delete "$INSTDIR\LiesMich.txt"
   Delete "$INSTDIR\${UNINSTALLER}"
 SectionEnd

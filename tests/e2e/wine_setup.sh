@@ -15,19 +15,15 @@
 # same files; the reg lines of its Installation.txt write the same key
 # and its icacls lines are the setup's.
 #
-# Wine keeps no access lists and stores no recovery actions, so icacls.exe
-# and sc.exe are replaced by tests/tools/call_recorder, which notes each
-# call; sc goes on to a copy of Wine's own, which stores the description.
+# icacls.exe and sc.exe are replaced by tests/tools/call_recorder (see
+# release_lib.sh).
 set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
-wine_environment
-
-version=$(project_version "$src")
+. "$src/tests/e2e/release_lib.sh"
 setup=$bin/Horamat-Setup-$version.exe
 archive=$bin/Horamat-$version.zip
 packaging=$src/packaging
-drive=$WINEPREFIX/drive_c
 winstall='C:\Program Files\Horamat'
 install="$drive/Program Files/Horamat"
 # 243 characters in all: the longest folder Path may name.
@@ -37,30 +33,13 @@ wtoolong="C:\\${name240}xy" toolong=$drive/${name240}xy
 wnoservice='C:\Horamat ohne Dienst' noservice="$drive/Horamat ohne Dienst"
 wothers='C:\Fremder Ordner' others="$drive/Fremder Ordner"
 wfailing='C:\Horamat ohne Rechte' failing="$drive/Horamat ohne Rechte"
-wjobs='C:\ProgramData\Horamat\Jobs' jobs="$drive/ProgramData/Horamat/Jobs"
-regkey='HKLM\Software\Pexa\Horamat'
 uninstkey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Horamat'
-servicekey='HKLM\System\CurrentControlSet\Services\Horamat'
 work=$(mktemp -d)
-sys32=$drive/windows/system32
-calls=$drive/calls.log
-# What the setup must call, besides the folders' names.
-owner='/setowner *S-1-5-32-544 /T'
-grant='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
-description='Startet die Auftraege aus CronTab.txt im Installationsordner zur eingetragenen Minute.'
-failure='failure Horamat reset= 86400 actions= restart/60000/restart/60000//60000'
 
-keeper=
 cleanup() {
-  wine sc stop Horamat >/dev/null 2>&1
-  wine sc delete Horamat >/dev/null 2>&1
-  wine reg delete "$regkey" /f /reg:64 >/dev/null 2>&1
+  release_cleanup
   wine reg delete "$uninstkey" /f /reg:64 >/dev/null 2>&1
-  [ -n "$keeper" ] && kill "$keeper" 2>/dev/null
-  [ -f "$sys32/sc_builtin.exe" ] && mv -f "$sys32/sc_builtin.exe" "$sys32/sc.exe"
-  [ -f "$work/icacls.exe" ] && cp -f "$work/icacls.exe" "$sys32/icacls.exe"
-  rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing" "$drive/ProgramData/Horamat" \
-    "$calls" "$work"
+  rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing" "$work"
 }
 trap cleanup EXIT
 
@@ -70,17 +49,8 @@ done
 
 # Leftovers of other scripts in the same prefix: a table in the default
 # folder would be kept by the setup, as it should.
-wine sc stop Horamat >/dev/null 2>&1
-wine sc delete Horamat >/dev/null 2>&1
-wine reg delete "$regkey" /f /reg:64 >/dev/null 2>&1
-rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing" "$drive/ProgramData/Horamat"
-cp "$sys32/icacls.exe" "$work/icacls.exe"
-cp "$sys32/sc.exe" "$sys32/sc_builtin.exe"
-cp "$bin/call_recorder.exe" "$sys32/icacls.exe"
-cp "$bin/call_recorder.exe" "$sys32/sc.exe"
-# Wine ends services once no ordinary program of the session runs.
-setsid wine "$bin/idle_wait.exe" 600 </dev/null >/dev/null 2>&1 &
-keeper=$!
+rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing"
+release_start
 
 # NSIS reads /D= and _?= up to the end of the command line, unquoted; wine
 # quotes an argument that holds a blank, so such a folder goes in as words.
@@ -89,11 +59,6 @@ folder_words() {  # folder_words <array name> <option> <folder>
   read -ra words <<< "$3"
   words[0]=$2${words[0]}
 }
-# Setup and uninstaller run with the recorders in place of icacls and sc.
-recording() {
-  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;icacls.exe,sc.exe=n" HORAMAT_CALL_LOG='C:\calls.log' \
-    HORAMAT_CALL_FORWARD='C:\windows\system32' "$@"
-}
 run_setup() {  # run_setup <folder or ""> [options...]: the setup's exit code
   local folder=$1; shift
   local -a dir=()
@@ -101,48 +66,15 @@ run_setup() {  # run_setup <folder or ""> [options...]: the setup's exit code
   rm -f "$calls"
   recording wine "$setup" /S "$@" "${dir[@]}" 2>"$work/setup.err"
 }
-recorded() { [ ! -f "$calls" ] || tr -d '\r' < "$calls"; }
-# The calls that protect folder <1> (quoted by Windows' rules: when it
-# holds a blank), as the recorder notes them.
-protect_calls() {
-  local f=$1
-  [[ $f == *" "* ]] && f="\"$f\""
-  printf 'icacls %s %s\nicacls %s %s\n' "$f" "$owner" "$f" "$grant"
-}
 run_uninstaller() {  # run_uninstaller <folder> [options...]: waits for the end
   local folder=$1; shift
   local -a dir
   folder_words dir '_?=' "$folder"
   recording wine "$folder\\Entfernen.exe" /S "$@" "${dir[@]}"
 }
-reg_value() {  # reg_value <name> [view]: the string value, or nothing
-  wine reg query "$regkey" /v "$1" "/reg:${2:-64}" 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$1 *REG_SZ *//p"
-}
-key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1; }
-state_of() { wine sc query Horamat 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
 image_path() {
-  wine reg query 'HKLM\System\CurrentControlSet\Services\Horamat' /v ImagePath /reg:64 2>/dev/null |
+  wine reg query "$servicekey" /v ImagePath /reg:64 2>/dev/null |
     tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p; s/.*REG_SZ *//p'
-}
-# A running scheduler shows its Windows path in the command line; an ended
-# one that is not yet reaped shows only "[Zyklant.exe]". Schedulers of other
-# Wine prefixes on this machine are not ours.
-scheduler_pid() {
-  local pid
-  for pid in $(pgrep -f 'C:.*Zyklant\.exe'); do
-    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" \
-      && { echo "$pid"; return; }
-  done
-}
-running() { [ "$(state_of)" = 4 ]; }
-scheduler_gone() { [ -z "$(scheduler_pid)" ]; }
-# A deleted service stays listed until the Service Control Manager lets go.
-service_gone() { [ -z "$(state_of)" ]; }
-expect_service_gone() {  # expect_service_gone <what>
-  if wait_for 15 service_gone; then pass "$1"; else
-    fail "$1: $(wine sc query Horamat 2>&1 | tr -d '\r' | grep -E 'STATE|EXIT' | tr -s ' ' | tr '\n' ' ')"
-  fi
 }
 
 # --- the texts: CR LF, ASCII; the table runs nothing and its examples are
@@ -200,12 +132,9 @@ run_setup ""; rc=$?
 expect_eq "Setup: Exitcode" 0 "$rc"
 # Both folders protected before anything is put there, then the service's
 # description and recovery; nothing else.
-expect_eq "icacls und sc, wie sie sein sollen" \
-  "$(protect_calls "$winstall"; protect_calls 'C:\ProgramData\Horamat'
-     printf 'sc description Horamat "%s"\nsc %s\n' "$description" "$failure")" "$(recorded)"
+expect_eq "icacls und sc, wie sie sein sollen" "$(install_calls "$winstall")" "$(recorded)"
 expect_true "Ordner fuer Auftraege angelegt" test -d "$jobs"
-expect_eq "Beschreibung des Dienstes" "$description" \
-  "$(wine reg query "$servicekey" /v Description /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
 python3 "$src/tests/e2e/pe_resources.py" "$install/Entfernen.exe" > "$work/res"
 expect_eq "Entfernen.exe: Version und Symbol" "FileVersion=$version icon=yes" \
   "$(grep -E '^(FileVersion|icon)=' "$work/res" | paste -sd' ')"
@@ -214,7 +143,7 @@ expect_eq "Version" "$version" "$(reg_value Version)"
 expect_eq "nichts in der 32-Bit-Ansicht" "" "$(reg_value Path 32)"
 expect_eq "Dienst mit Pfad in Anfuehrungszeichen" "\"$winstall\\Zyklant.exe\"" "$(image_path)"
 expect_true "Dienst laeuft" wait_for 20 running
-for f in Zyklant.exe Horamat.exe LiesMich.txt Entfernen.exe; do
+for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt Entfernen.exe; do
   expect_true "installiert: $f" test -f "$install/$f"
 done
 expect_true "Beispieltabelle installiert" cmp -s "$packaging/CronTab.txt" "$install/CronTab.txt"
@@ -225,11 +154,7 @@ echo "(Installation: $((SECONDS - start)) s)"
 # scheduler reads the table at every scan; a minute that has begun less
 # than 10 s ahead is skipped, so that the line is surely in place before it.
 cp "$bin/marker_job.exe" "$jobs/"
-ahead=1
-[ "$(date +%-S)" -ge 50 ] && ahead=2
-read -r minute hour <<< "$(date -d "+$ahead min" '+%-M %-H')"
-printf '%d %d * * * %s\\marker_job %s\\setup_marker.txt setup\r\n' "$minute" "$hour" "$wjobs" "$wjobs" \
-  >> "$install/CronTab.txt"
+add_job_at_next_minute "$install/CronTab.txt" setup_marker.txt setup
 # CronCheck on the installed table: everything protected, nothing to warn
 # about (Wine's one access list names SYSTEM and its user, an
 # administrator).
@@ -238,10 +163,9 @@ out=$(croncheck); rc=$?
 expect_eq "CronCheck: Exitcode 0" 0 "$rc"
 expect_eq "CronCheck: keine Warnung" "" "$(grep 'Warnung:' <<<"$out")"
 job_ran() { [ -s "$jobs/setup_marker.txt" ]; }
-expect_true "Job lief" wait_for $((ahead * 60 + 30)) job_ran
+expect_true "Job lief" wait_for "$job_wait" job_ran
 sleep 1
-stamp=$(printf '%02d:%02d:' "$hour" "$minute")
-expect_true "Job um $stamp.. im Log" grep -q "^Job gestartet am ... ... .. $stamp" "$install/Horamat.log"
+expect_true "Job um $job_stamp.. im Log" grep -q "^Job gestartet am ... ... .. $job_stamp" "$install/Horamat.log"
 expect_eq "sonst lief nichts" 1 "$(grep -c '^Job gestartet am' "$install/Horamat.log")"
 
 # --- update: table and log stay as they are, the service runs again
@@ -294,7 +218,7 @@ run_uninstaller "$winstall"; rc=$?
 expect_eq "Deinstallation: Exitcode" 0 "$rc"
 expect_service_gone "Deinstallation: Dienst entfernt"
 expect_true "Deinstallation: Zyklant beendet" wait_for 15 scheduler_gone
-for f in Zyklant.exe Horamat.exe LiesMich.txt; do
+for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt; do
   expect_true "Deinstallation: $f entfernt" test ! -e "$install/$f"
 done
 expect_true "Deinstallation: Schluessel entfernt" eval '! key_exists "$regkey"'
@@ -334,8 +258,7 @@ expect_true "zu lang: kein Ordner" test ! -e "$toolong"
 # their files, the folder is protected; /PURGE
 run_setup "$wlongest"; rc=$?
 expect_eq "243 Zeichen: Exitcode" 0 "$rc"
-expect_eq "243 Zeichen: Rechte gesetzt" "$(protect_calls "$wlongest"; protect_calls 'C:\ProgramData\Horamat')" \
-  "$(recorded | head -4)"
+expect_eq "243 Zeichen: Rechte gesetzt" "$(install_calls "$wlongest")" "$(recorded)"
 expect_eq "243 Zeichen: Path" "$wlongest" "$(reg_value Path)"
 expect_true "243 Zeichen: Dienst laeuft" wait_for 20 running
 # Without _?=, as Windows' list of programs starts it: the uninstaller
@@ -366,13 +289,13 @@ import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
     names = sorted(n for n in z.namelist() if not n.endswith("/"))
     top = "Horamat-" + sys.argv[1].rsplit("Horamat-", 1)[1][:-len(".zip")] + "/"
-    want = sorted(top + n for n in ["CronTab.txt", "Horamat.exe", "Installation.txt",
-                                    "LiesMich.txt", "Zyklant.exe"])
+    want = sorted(top + n for n in ["CronCheck.exe", "CronTab.txt", "Horamat.exe",
+                                    "Installation.txt", "LiesMich.txt", "Zyklant.exe"])
     assert names == want, names
     z.extractall(sys.argv[2])
 PY
 unpacked=$work/zip/Horamat-$version
-for f in Zyklant.exe Horamat.exe; do
+for f in Zyklant.exe Horamat.exe CronCheck.exe; do
   expect_true "Archiv: $f wie gebaut" cmp -s "$bin/$f" "$unpacked/$f"
 done
 for f in CronTab.txt LiesMich.txt; do
