@@ -41,12 +41,13 @@ bool firstTime(Audit& audit, const char* path) {
 }
 
 // The folder of a path: up to its last "\" or "/", which stays for a
-// drive's root ("C:\") and for "/".
+// drive's root ("C:\") and for "/"; "." for a name without a folder.
 bool folderOf(const char* path, char* folder, std::size_t size) {
   const char* back = std::strrchr(path, '\\');
   const char* slash = std::strrchr(path, '/');
   const char* last = back > slash ? back : slash;
-  if (last == nullptr || size == 0) return false;
+  if (last == nullptr) return platform::copyText(folder, size, ".");
+  if (size == 0) return false;
   std::size_t n = static_cast<std::size_t>(last - path);
   if (n == 0 || (n == 2 && path[1] == ':')) ++n;
   if (n >= size) return false;

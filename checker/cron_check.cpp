@@ -215,6 +215,19 @@ void printFindings(std::FILE* out, const FindingList& findings, const char* inde
   if (findings.dropped > 0) std::fprintf(out, "%s(%d weitere Warnungen)\n", indent, findings.dropped);
 }
 
+void countFindings(const FindingList& findings, Summary& summary) {
+  for (int i = 0; i < findings.count; ++i) {
+    const Finding f = findings.items[static_cast<std::size_t>(i)].finding;
+    if (isHint(f)) {
+      ++summary.hints;
+    } else {
+      ++summary.warnings;
+    }
+    if (isWritable(f)) ++summary.writable;
+  }
+  summary.warnings += findings.dropped;
+}
+
 void printPlural(std::FILE* out, int count, const char* one, const char* many) {
   std::fprintf(out, "%d %s", count, count == 1 ? one : many);
 }
@@ -403,19 +416,6 @@ void countLine(const LineReport& report, Summary& summary) {
       break;
   }
   countFindings(report.findings, summary);
-}
-
-void countFindings(const FindingList& findings, Summary& summary) {
-  for (int i = 0; i < findings.count; ++i) {
-    const Finding f = findings.items[static_cast<std::size_t>(i)].finding;
-    if (isHint(f)) {
-      ++summary.hints;
-    } else {
-      ++summary.warnings;
-    }
-    if (isWritable(f)) ++summary.writable;
-  }
-  summary.warnings += findings.dropped;
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {

@@ -79,10 +79,6 @@ void countLine(const LineReport& report, Summary& summary);
 void printSummary(std::FILE* out, const Summary& summary);
 int exitCode(const Summary& summary);
 
-// Counts findings of the table as a whole (who may change it) the way
-// countLine counts those of a line.
-void countFindings(const FindingList& findings, Summary& summary);
-
 // Reads the table at path piece by piece through the platform's text-mode
 // reading, exactly as the scheduler does, and writes the report to out.
 // Returns the exit code.
