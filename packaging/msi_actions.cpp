@@ -51,11 +51,12 @@ bool isOwnFile(const wchar_t* name) {
   return false;
 }
 
-// The folder of the installation in the registry, if any.
+// The folder of the installation in the registry, if any; this DLL is
+// 64-bit, so it reads the 64-bit view, where the settings live.
 bool registeredPath(wchar_t* path, DWORD size) {
   DWORD bytes = size * sizeof(wchar_t);
-  return RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"Path", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
-                      path, &bytes) == ERROR_SUCCESS;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"Path", RRF_RT_REG_SZ, nullptr, path, &bytes) ==
+         ERROR_SUCCESS;
 }
 
 // The first entry of folder that is not Horamat's, or false.
