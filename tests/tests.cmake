@@ -39,3 +39,7 @@ foreach(script ${HORAMAT_E2E})
   get_filename_component(e2e_name ${script} NAME_WE)
   horamat_e2e(e2e_${e2e_name} ${e2e_name}.sh)
 endforeach()
+
+# The sample table that the setup installs, whose examples a test runs.
+target_compile_definitions(sample_table_test PRIVATE
+  HORAMAT_SAMPLE_TABLE="${CMAKE_SOURCE_DIR}/packaging/CronTab.txt")
