@@ -77,17 +77,24 @@ image_path() {
     tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p; s/.*REG_SZ *//p'
 }
 
-# --- the texts read in Notepad: CR LF, ASCII. The sample table's bytes
-# and examples are sample_table_test's.
-python3 - "$packaging/LiesMich.txt" "$packaging/Installation.txt.in" <<'PY' \
-  && pass "Texte: CR LF, ASCII" || fail "Texte"
+# --- the texts read in Notepad: UTF-8 with a byte-order mark, so that
+# every Notepad shows their umlauts whatever the code page; CR LF. The
+# sample table's bytes and examples are sample_table_test's.
+notepad_texts() {  # notepad_texts <file...>: exit code 0 when all are so
+  python3 - "$@" <<'PY'
 import sys
 for name in sys.argv[1:]:
     data = open(name, "rb").read()
+    assert data.startswith(b"\xef\xbb\xbf"), name + ": no UTF-8 byte-order mark"
     assert data.endswith(b"\r\n"), name
     assert b"\n" not in data.replace(b"\r\n", b""), name + ": LF without CR"
-    assert all(b < 128 for b in data), name + ": not ASCII"
+    text = data[3:].decode("utf-8")
+    assert set(c for c in text if ord(c) > 127) <= set("\u00e4\u00f6\u00fc\u00c4\u00d6\u00dc\u00df"), name
+    assert all(c in text for c in "\u00e4\u00f6\u00fc\u00df"), name + ": umlauts spelled out"
 PY
+}
+notepad_texts "$packaging/LiesMich.txt" "$packaging/Installation.txt.in" \
+  && pass "Texte: UTF-8 mit BOM, CR LF, Umlaute" || fail "Texte"
 
 # --- what Windows shows of each program: manifest, version, icon
 for f in Horamat Zyklant CronCheck "Horamat-Setup-$version"; do
@@ -125,6 +132,7 @@ for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt Entfernen.exe; do
   expect_true "installiert: $f" test -f "$install/$f"
 done
 expect_true "Beispieltabelle installiert" cmp -s "$packaging/CronTab.txt" "$install/CronTab.txt"
+expect_true "LiesMich.txt installiert, Byte fuer Byte" cmp -s "$packaging/LiesMich.txt" "$install/LiesMich.txt"
 expect_true "Eintrag zum Entfernen" key_exists "$uninstkey"
 echo "(Installation: $((SECONDS - start)) s)"
 
@@ -279,6 +287,9 @@ done
 for f in CronTab.txt LiesMich.txt; do
   expect_true "Archiv: $f wie im Setup" cmp -s "$packaging/$f" "$unpacked/$f"
 done
+# configure_file keeps the byte-order mark and the umlauts.
+notepad_texts "$unpacked/Installation.txt" && pass "Archiv: Installation.txt mit Umlauten" \
+  || fail "Archiv: Installation.txt"
 grep -a '^reg add ' "$unpacked/Installation.txt" > "$drive/setup_reg.bat"
 expect_eq "Archiv: zwei reg-Zeilen" 2 "$(grep -c . "$drive/setup_reg.bat")"
 wine cmd /c 'C:\setup_reg.bat' >/dev/null 2>&1
