@@ -1,4 +1,4 @@
-; Setup of Horamat for 64-bit Windows: the step that the two programs leave
+﻿; Setup of Horamat for 64-bit Windows: the step that the two programs leave
 ; to someone else. It installs Zyklant.exe, Horamat.exe, CronCheck.exe, the
 ; sample table and LiesMich.txt, gives the installation folder and the folder for job
 ; programs an access list of their own (only Administrators and SYSTEM
@@ -24,6 +24,9 @@
 ; Exit codes: 0 done, 1 cancelled in the window, 2 folder refused (silent)
 ; or stopped by an error, 3 installed but the service is not running, or
 ; (uninstaller) not removed; the reason is Horamat's report in the details.
+;
+; This file is UTF-8 with a byte-order mark, so that makensis reads the
+; umlauts of the window's texts as such on any system.
 
 !macro REQUIRE_DEFINE name
   !ifndef ${name}
@@ -101,14 +104,14 @@ Var ServiceHeld  ; 1 when the old service is deleted but still held open
 ; report in it.
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 !define MUI_UNFINISHPAGE_NOAUTOCLOSE
-!define MUI_WELCOMEPAGE_TEXT "Horamat startet Programme minutengenau nach der Auftragstabelle CronTab.txt, als Windows-Dienst unter dem Systemkonto.$\r$\n$\r$\nDas Setup installiert die Programme, richtet den Dienst ein und schuetzt den Installationsordner und den Ordner fuer Auftraege: Aendern duerfen dort nur Administratoren und das System, denn was darin steht, laeuft mit allen Rechten.$\r$\n$\r$\n$_CLICK"
+!define MUI_WELCOMEPAGE_TEXT "Horamat startet Programme minutengenau nach der Auftragstabelle CronTab.txt, als Windows-Dienst unter dem Systemkonto.$\r$\n$\r$\nDas Setup installiert die Programme, richtet den Dienst ein und schützt den Installationsordner und den Ordner für Aufträge: Ändern dürfen dort nur Administratoren und das System, denn was darin steht, läuft mit allen Rechten.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TITLE "Horamat ist installiert"
-!define MUI_FINISHPAGE_TEXT "Der Dienst liest CronTab.txt jede Minute neu. Alle Beispiele darin sind abgeschaltet: Es laeuft nichts, bis Sie eine Zeile einschalten.$\r$\n$\r$\n$JobsHint"
+!define MUI_FINISHPAGE_TEXT "Der Dienst liest CronTab.txt jede Minute neu. Alle Beispiele darin sind abgeschaltet: Es läuft nichts, bis Sie eine Zeile einschalten.$\r$\n$\r$\n$JobsHint"
 !define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_FUNCTION EditTable
@@ -252,7 +255,8 @@ FunctionEnd
 
 ; The finish page's "CronTab.txt jetzt bearbeiten": Notepad, elevated like
 ; the setup, since only administrators may change the table. LiesMich.txt
-; in Notepad too, which reads it as it is written (ANSI, CR LF).
+; in Notepad too, which reads it as it is written (UTF-8 with a byte-order
+; mark, CR LF).
 Function EditTable
   Exec '"$WINDIR\notepad.exe" "$INSTDIR\CronTab.txt"'
 FunctionEnd
@@ -293,7 +297,7 @@ Function CheckFolder
   ${ElseIf} $1 <> 0
     StrCpy $R9 "Der Installationsordner $\"$INSTDIR$\" enthaelt Zeichen, die Horamat nicht lesen kann. Bitte waehlen Sie einen Ordner, dessen Name nur Zeichen der Windows-Codepage enthaelt."
   ${ElseIf} $0 > ${MAX_PATH_CHARS}
-    StrCpy $R9 "Der Installationsordner ist zu lang: $2 Zeichen, Horamat erlaubt hoechstens ${MAX_PATH_CHARS}. Bitte waehlen Sie einen kuerzeren Ordner. Es wurde nichts installiert."
+    StrCpy $R9 "Der Installationsordner ist zu lang: $2 Zeichen, Horamat erlaubt hoechstens ${MAX_PATH_CHARS}. Bitte einen Ordner mit kuerzerem Pfad waehlen. Es wurde nichts installiert."
   ${EndIf}
   Pop $3
   Pop $2
@@ -347,7 +351,7 @@ Function FindJobsFolder
       StrCpy $0 $R0 1 $1
       ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
       ${If} $0 == " "
-        StrCpy $R1 "%ProgramData% ($R0) enthaelt ein Leerzeichen, und ein Kommando wird an Leerzeichen getrennt"
+        StrCpy $R1 "%ProgramData% ($R0) enthält ein Leerzeichen, und ein Kommando wird an Leerzeichen getrennt"
         ${ExitDo}
       ${EndIf}
       IntOp $1 $1 + 1
@@ -377,6 +381,10 @@ FunctionEnd
 
 ; Shows $R9: in a window, or in silent mode on the standard error of the
 ; caller, or else on the console it was started from, if any.
+; FileWrite converts to the ANSI code page, and a console shows the OEM
+; one: the texts that can end up here (CheckFolder's, OTHERS_TEXT,
+; SERVICE_HELD_TEXT, a failed icacls) write ae, oe, ue and ss; the texts
+; only the window shows have their umlauts.
 Function ShowProblem
   Push $0
   Push $1
@@ -426,7 +434,7 @@ Section "Programme" SecPrograms
   ; Before any file: what the setup puts there inherits the access list.
   ; A folder that cannot be protected is no place for Horamat.
   StrCpy $R0 $Folder
-  DetailPrint "Zugriffsrechte fuer $Folder:"
+  DetailPrint "Zugriffsrechte für $Folder:"
   Call ProtectFolder
   ${If} $R1 != ""
     StrCpy $R9 "Die Zugriffsrechte von $\"$Folder$\" liessen sich nicht setzen (icacls: $R1). Es wurde nichts installiert."
@@ -447,7 +455,7 @@ Section "Programme" SecPrograms
   StrCpy $ServiceHeld 0
   Call ServiceState
   ${If} $0 <> 0
-    DetailPrint "Der Dienst ${SERVICE_NAME} wird fuer die Aktualisierung entfernt:"
+    DetailPrint "Der Dienst ${SERVICE_NAME} wird für die Aktualisierung entfernt:"
     Call RemoveService
     ${If} $0 = ${SERVICE_MARKED}
       StrCpy $ServiceHeld 1
@@ -471,7 +479,7 @@ Section "Programme" SecPrograms
   ${If} $Jobs != ""
     CreateDirectory "$Jobs"
     ${GetParent} $Jobs $R0
-    DetailPrint "Zugriffsrechte fuer $R0:"
+    DetailPrint "Zugriffsrechte für $R0:"
     Call ProtectFolder
     ${If} $R1 != ""
       StrCpy $R9 "Die Zugriffsrechte von $\"$R0$\" liessen sich nicht setzen (icacls: $R1). Der Ordner fuer Auftraege ist nicht geschuetzt; die Installation ist unvollstaendig."
@@ -480,9 +488,9 @@ Section "Programme" SecPrograms
       SetErrorLevel ${EXIT_REFUSED}
       Abort
     ${EndIf}
-    DetailPrint "Ordner fuer Auftraege: $Jobs"
+    DetailPrint "Ordner für Aufträge: $Jobs"
   ${Else}
-    DetailPrint "Kein Ordner fuer Auftraege: $JobsWhy."
+    DetailPrint "Kein Ordner für Aufträge: $JobsWhy."
   ${EndIf}
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -521,21 +529,21 @@ Section "Dienst einrichten" SecService
     Pop $2
     ${If} $1 != "0"
     ${OrIf} $2 != "0"
-      DetailPrint "Beschreibung oder Wiederherstellung des Dienstes liessen sich nicht setzen (sc: $1, $2)."
+      DetailPrint "Beschreibung oder Wiederherstellung des Dienstes ließen sich nicht setzen (sc: $1, $2)."
     ${EndIf}
   ${EndIf}
   ; Horamat's exit code is 0 after any report; the service's state tells.
   ${If} $0 <> ${SERVICE_RUNNING}
   ${AndIf} $0 <> ${SERVICE_START_PENDING}
-    DetailPrint "Der Dienst ${SERVICE_NAME} laeuft nicht, siehe die Meldung von Horamat oben."
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Horamat ist installiert, aber der Dienst ${SERVICE_NAME} laeuft nicht. Die Meldung von Horamat steht in der Liste der Schritte." /SD IDOK
+    DetailPrint "Der Dienst ${SERVICE_NAME} läuft nicht, siehe die Meldung von Horamat oben."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Horamat ist installiert, aber der Dienst ${SERVICE_NAME} läuft nicht. Die Meldung von Horamat steht in der Liste der Schritte." /SD IDOK
     SetErrorLevel ${EXIT_SERVICE_FAILED}
   ${EndIf}
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, CronCheck.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschuetzten Ordner und die Einstellungen in der Registrierung."
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Richtet den Dienst Horamat unter dem Systemkonto ein und startet ihn (Horamat i). Ohne dieses Haekchen bleibt ein alter Dienst entfernt."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, CronCheck.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschützten Ordner und die Einstellungen in der Registrierung."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Richtet den Dienst Horamat unter dem Systemkonto ein und startet ihn (Horamat i). Ohne dieses Häkchen bleibt ein alter Dienst entfernt."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
@@ -544,9 +552,9 @@ Function .onInit
   StrCpy $Jobs $R0
   StrCpy $JobsWhy $R1
   ${If} $Jobs != ""
-    StrCpy $JobsHint "Programme fuer Auftraege gehoeren nach $Jobs."
+    StrCpy $JobsHint "Programme für Aufträge gehören nach $Jobs."
   ${Else}
-    StrCpy $JobsHint "Programme fuer Auftraege gehoeren in einen Ordner ohne Leerzeichen, in dem nur Administratoren etwas aendern duerfen."
+    StrCpy $JobsHint "Programme für Aufträge gehören in einen Ordner ohne Leerzeichen, in dem nur Administratoren etwas ändern dürfen."
   ${EndIf}
   ${GetParameters} $0
   ClearErrors
@@ -587,7 +595,7 @@ Section "un.Programme" SecUnPrograms
   ${AndIf} $0 != $INSTDIR
   ${AndIf} "$0\" != $INSTDIR
     StrCpy $OwnsSettings 0
-    DetailPrint "Der Schluessel HKLM\${SETTINGS_KEY} gehoert zu $0; Dienst und Schluessel bleiben."
+    DetailPrint "Der Schlüssel HKLM\${SETTINGS_KEY} gehört zu $0; Dienst und Schlüssel bleiben."
   ${EndIf}
 
   ${If} $OwnsSettings = 1
@@ -632,7 +640,7 @@ Section /o "un.Tabelle und Protokoll" SecUnPurge
   ${AndIf} ${FileExists} "$Jobs\*.*"
     RMDir "$Jobs"
     ${If} ${FileExists} "$Jobs\*.*"
-      DetailPrint "Der Ordner fuer Auftraege $Jobs bleibt: Er ist nicht leer."
+      DetailPrint "Der Ordner für Aufträge $Jobs bleibt: Er ist nicht leer."
     ${Else}
       ${GetParent} $Jobs $0
       RMDir "$0"
@@ -642,7 +650,7 @@ SectionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPrograms} "Dienst, Programme, Einstellungen in der Registrierung und der Eintrag in der Liste der Programme."
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "Loescht auch CronTab.txt und Horamat.log, dazu den Ordner fuer Auftraege, wenn er leer ist. Ohne dieses Haekchen bleiben sie."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "Löscht auch CronTab.txt und Horamat.log, dazu den Ordner für Aufträge, wenn er leer ist. Ohne dieses Häkchen bleiben sie."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END
 
 Section "-un.Folder"
@@ -653,7 +661,7 @@ Section "-un.Folder"
   ${EndIf}
   ${If} $Jobs != ""
   ${AndIf} ${FileExists} "$Jobs\*.*"
-    DetailPrint "Der Ordner fuer Auftraege $Jobs bleibt."
+    DetailPrint "Der Ordner für Aufträge $Jobs bleibt."
   ${EndIf}
 SectionEnd
 
