@@ -369,7 +369,12 @@ FunctionEnd
 ; Gives folder $R0 to Administrators and sets its access list, for the
 ; folder, its subfolders and files. $R1 <- "" on success, else the exit
 ; code of the icacls that failed ("error" when it did not start).
+; icacls runs in the temporary folder: a child whose current folder is
+; the one it changes could keep that folder in use when the setup removes
+; it again after a failure.
 Function ProtectFolder
+  Push $OUTDIR
+  SetOutPath "$TEMP"
   nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0" ${ICACLS_OWNER} /T'
   Pop $R1
   ${If} $R1 == "0"
@@ -377,6 +382,9 @@ Function ProtectFolder
     Pop $R1
   ${EndIf}
   ${IfThen} $R1 == "0" ${|} StrCpy $R1 "" ${|}
+  Exch $0
+  SetOutPath $0
+  Pop $0
 FunctionEnd
 
 ; Shows $R9: in a window, or in silent mode on the standard error of the
