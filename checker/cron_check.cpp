@@ -206,6 +206,39 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
   }
 }
 
+// Notepad saves UTF-8 unless told otherwise; the scheduler and the
+// programs it starts read the ANSI code page.
+constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen";
+
+// A job path written as UTF-8 ("Pr\xc3\xbcfung.bat") is not the file that
+// the ANSI calls find; its entry is logged all the same.
+void addHighByteFinding(LineReport& report) {
+  if (!hasHighByte(report.line.command)) return;
+  if (Report* r = addFinding(report.findings, Finding::HighBytes)) {
+    appendFormat(r->message, sizeof r->message,
+                 "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+                 "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht");
+    appendFormat(r->suggestion, sizeof r->suggestion, "%s und die Zeile pruefen", kSaveAsAnsi);
+  }
+}
+
+void addMarkFinding(cron::TableMark mark, FindingList& findings) {
+  if (mark == cron::TableMark::Utf8) {
+    if (Report* r = addFinding(findings, Finding::Utf8Mark)) {
+      appendFormat(r->message, sizeof r->message,
+                   "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der "
+                   "Dienst ueberspringt sie");
+    }
+  } else if (mark == cron::TableMark::Utf16) {
+    if (Report* r = addFinding(findings, Finding::Utf16Table)) {
+      appendFormat(r->message, sizeof r->message,
+                   "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
+                   "Dienst keine Zeile, kein Job laeuft");
+      appendFormat(r->suggestion, sizeof r->suggestion, "%s", kSaveAsAnsi);
+    }
+  }
+}
+
 void printFindings(std::FILE* out, const FindingList& findings, const char* indent) {
   for (int i = 0; i < findings.count; ++i) {
     const Report& r = findings.items[static_cast<std::size_t>(i)];
@@ -353,6 +386,7 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
                                    report.starts.data(), wanted);
   }
   addCombinationFindings(options, report);
+  addHighByteFinding(report);
   addProgramFinding(options, report);
 }
 
@@ -437,7 +471,8 @@ int exitCode(const Summary& summary) {
 }
 
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
-  std::FILE* table = platform::openFile(path, "r");
+  cron::TableMark mark = cron::TableMark::None;
+  std::FILE* table = cron::openTable(path, &mark);
   if (table == nullptr) {
     std::fprintf(out, "Tabelle \"%s\" nicht lesbar.\n", path);
     return kExitNotRead;
@@ -446,11 +481,14 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   stampOf(options.from, from);
   std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, from);
   Summary summary;
-  if (options.audit != nullptr) {
-    FindingList tableFindings;
-    auditTable(*options.audit, path, tableFindings);
-    printFindings(out, tableFindings, "");
-    countFindings(tableFindings, summary);
+  FindingList tableFindings;
+  if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
+  addMarkFinding(mark, tableFindings);
+  printFindings(out, tableFindings, "");
+  countFindings(tableFindings, summary);
+  if (mark == cron::TableMark::Utf16) {
+    std::fclose(table);
+    return kExitSomeNever;
   }
   std::fprintf(out, "\n");
 

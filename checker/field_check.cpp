@@ -285,6 +285,10 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
     if (Report* report = startReport(state, findings, cause, item)) {
       appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why,
                    state.inList ? "der Eintrag" : "das Feld");
+      if (hasHighByte(item))
+        appendFormat(report->message, sizeof report->message,
+                     " (Zeichen ueber 127, etwa Umlaute einer als UTF-8 gespeicherten Datei, lesen sich nie als "
+                     "Zahl)");
     }
     if (meantKnown) {
       merge(state.meant, meant);

@@ -61,6 +61,13 @@ Report* addFinding(FindingList& list, Finding finding) {
   return &report;
 }
 
+bool hasHighByte(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (static_cast<unsigned char>(*text) > 127) return true;
+  }
+  return false;
+}
+
 bool appendFormat(char* out, std::size_t size, const char* format, ...) {
   if (size == 0) return false;
   const std::size_t have = strnlen(out, size);

@@ -66,6 +66,8 @@ enum class Finding {
   HashNotFirst,   // "  # ..." is no comment
   OverlongPiece,  // a piece of a line longer than 255 characters
   ProgramNotFound,
+  HighBytes,  // a byte above 127 in the command: saved as UTF-8?
+  Utf16Table,  // the table saved as UTF-16: no line reads
   // Who else may change what runs with the service's rights.
   WritableTable,
   WritableTableFolder,
@@ -75,9 +77,12 @@ enum class Finding {
   // Hints: nothing wrong, but not what users of other cron programs expect.
   BothDayFields,
   LeapYearsOnly,
+  Utf8Mark,  // skipped, as the scheduler skips it
 };
 
-constexpr bool isHint(Finding f) { return f == Finding::BothDayFields || f == Finding::LeapYearsOnly; }
+constexpr bool isHint(Finding f) {
+  return f == Finding::BothDayFields || f == Finding::LeapYearsOnly || f == Finding::Utf8Mark;
+}
 constexpr bool isWritable(Finding f) {
   return f == Finding::WritableTable || f == Finding::WritableTableFolder || f == Finding::WritableProgram ||
          f == Finding::WritableProgramFolder;
@@ -103,6 +108,10 @@ struct FindingList {
 // A new entry to fill, or nullptr when the list is full (then counted as
 // dropped). Message and suggestion start empty.
 Report* addFinding(FindingList& list, Finding finding);
+
+// True when text holds a byte above 127: an umlaut, or a piece of one
+// saved as UTF-8.
+bool hasHighByte(const char* text);
 
 // snprintf appended to what out holds. Text that does not fit is cut and
 // ends in "..."; false then.

@@ -4,6 +4,8 @@
 #include <limits>
 #include <span>
 
+#include "platform/files.h"
+
 namespace cron {
 namespace {
 
@@ -225,6 +227,23 @@ void parseLine(const CronLine& line, ScheduleMasks& masks) {
   parseField(line.dayOfMonth, kDayOfMonthMax, masks);
   parseField(line.month, kMonthMax, masks);
   parseField(line.dayOfWeek, kDayOfWeekMax, masks);
+}
+
+std::FILE* openTable(const char* path, TableMark* mark) {
+  std::FILE* file = platform::openFile(path, "r");
+  if (file == nullptr) return nullptr;
+  unsigned char head[3] = {};
+  const std::size_t n = std::fread(head, 1, sizeof head, file);
+  TableMark found = TableMark::None;
+  if (n == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
+    found = TableMark::Utf8;
+  } else {
+    if (n >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF)))
+      found = TableMark::Utf16;
+    std::rewind(file);
+  }
+  if (mark != nullptr) *mark = found;
+  return file;
 }
 
 }  // namespace cron

@@ -1,9 +1,11 @@
 // The job table CronTab.txt: one line split into five time fields and a
 // command, each field turned into match flags, a line matched against a
-// broken-down local time. Pure logic: no clock, no files.
+// broken-down local time, and the table file opened for that reading.
+// No clock.
 #pragma once
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <ctime>
 
 namespace cron {
@@ -61,5 +63,15 @@ void clearMasks(ScheduleMasks& masks);
 
 // parseField for all five fields of a line, in table order.
 void parseLine(const CronLine& line, ScheduleMasks& masks);
+
+// The byte-order mark a table may begin with: Notepad writes EF BB BF for
+// "UTF-8 mit BOM", FF FE or FE FF for UTF-16 ("Unicode").
+enum class TableMark { None, Utf8, Utf16 };
+
+// Opens the table for reading, text mode, through the platform, and skips
+// a UTF-8 mark at its very start, which would otherwise begin the first
+// line's minute field. Nothing else is skipped or changed, a UTF-16 mark
+// neither; mark, when given, says which was there.
+std::FILE* openTable(const char* path, TableMark* mark = nullptr);
 
 }  // namespace cron

@@ -83,6 +83,14 @@ expect_eq "Zusammenfassung" \
   "Zusammenfassung: 1 Zeile: 0 Kommentare, 0 uebersprungen, 1 benutzt, davon 0 laufen nie; 0 Warnungen, 0 Hinweise." \
   "$(tail -1 <<<"$out")"
 
+# Notepad's "UTF-8 mit BOM": the mark is skipped, as the scheduler skips it.
+printf '\357\273\2770 12 * * * %s\\marker_job\n' "$install" > "$work/bom.txt"
+out=$(check_at "$work/bom.txt"); rc=$?
+expect_eq "UTF-8-Markierung: Exitcode 0" 0 "$rc"
+expect_eq "UTF-8-Markierung: Hinweis und erste Zeile benutzt" \
+  "Hinweis: die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst ueberspringt sie|Zeile 1: benutzt: 0 12 * * * $install\\marker_job" \
+  "$(grep -E '^(Hinweis|Zeile)' <<<"$out" | paste -sd'|')"
+
 # The same table and job, changeable by everyone: the real program warns
 # of both and ends with 3.
 chmod o+w "$work/gut.txt" "$install/marker_job.exe"

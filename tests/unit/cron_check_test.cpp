@@ -344,6 +344,10 @@ TEST_F(CheckerTest, LineVerdicts) {
        {Finding::NoStartWithinSearch, Finding::LeapYearsOnly, Finding::BothDayFields}},
       {"0 0 31 2,4 * x\n", LineKind::Used, SkipReason::None, NeverReason::NoSuchDate, {Finding::NoSuchDate}},
       {"0 0 31 1,4 * x\n", LineKind::Used, SkipReason::None, NeverReason::None, {}},  // January has a 31st
+      // an umlaut saved as UTF-8: the ANSI calls look for another file
+      {"0 0 * * * C:\\Jobs\\Pr\xc3\xbc" "fung.bat\n", LineKind::Used, SkipReason::None, NeverReason::None,
+       {Finding::HighBytes}},
+      {"\xc3\xa4 0 * * * x\n", LineKind::Used, SkipReason::None, NeverReason::Minute, {Finding::NotANumber}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -496,6 +500,40 @@ TEST_F(CheckerTest, ExitCodes) {
   EXPECT_NE(missingText.find("nicht lesbar"), std::string::npos);
   // A folder is no table: it either does not open or does not read.
   EXPECT_EQ(run(dir).first, checker::kExitNotRead);
+}
+
+// Notepad's encodings: a UTF-8 mark is skipped as the scheduler skips it
+// (a hint), a table saved as UTF-16 runs nothing, an umlaut in a field
+// marks nothing and one in a command points to the way to save as ANSI.
+TEST_F(CheckerTest, NotepadEncodings) {
+  writeFile(joinPath(dir, "job.exe"), "x");
+  const struct {
+    std::string table;
+    int code;
+    const char* said;
+  } cases[] = {
+      {"\xEF\xBB\xBF" "0 12 * * * job\n", 0,
+       "\nHinweis: die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
+       "ueberspringt sie\n\nZeile 1: benutzt: 0 12 * * * job\n"},
+      {std::string("\xFF\xFE" "0\0 \0" "1\0", 8), 1,
+       "\nWarnung: die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der Dienst "
+       "keine Zeile, kein Job laeuft\n  Vorschlag: in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" "
+       "waehlen\n"},
+      {std::string("\xFE\xFF\0" "0\0 \0" "1", 8), 1, "als UTF-16 gespeichert"},
+      {"0 12 * * * job \xc3\xbc\n", 0,
+       "  Warnung: Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+       "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht\n    Vorschlag: in "
+       "Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen und die Zeile pruefen\n"},
+      {"0 12 * \xc3\xa4 * job\n", 1,
+       "  Warnung: Monat \"\xc3\xa4\": keine Zahl; das Feld markiert nichts (Zeichen ueber 127, etwa Umlaute "
+       "einer als UTF-8 gespeicherten Datei, lesen sich nie als Zahl)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    const auto [code, text] = runTable(c.table);
+    EXPECT_EQ(code, c.code);
+    EXPECT_NE(text.find(c.said), std::string::npos) << text;
+  }
 }
 
 // The whole report of a small table, byte for byte.

@@ -10,6 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "scheduler/scheduler_loop.h"
+#include "tests/support/test_support.h"
+
 namespace {
 
 using cron::CronLine;
@@ -468,6 +471,50 @@ TEST(CronTableMatch, ClearMasksLeavesNoFlag) {
   cron::clearMasks(masks);
   EXPECT_EQ(markedCount(masks), 0u);
   EXPECT_FALSE(cron::lineMatches(masks, timeOf(6, 1, 1, 0, 0)));
+}
+
+// Notepad's byte-order marks: the scheduler's own scan skips a UTF-8 mark
+// at the very start of the table, so its first line runs; nothing else is
+// skipped. Each table holds one line for every minute.
+TEST(CronTableFile, AUtf8MarkAtTheStartIsSkipped) {
+  const struct {
+    const char* what;
+    std::string content;
+    cron::TableMark mark;
+    int entries;
+  } cases[] = {
+      {"no mark", "* * * * * job\n", cron::TableMark::None, 1},
+      {"UTF-8 mark", "\xEF\xBB\xBF* * * * * job\n* * * * * job2\n", cron::TableMark::Utf8, 2},
+      {"UTF-8 mark, no newline", "\xEF\xBB\xBF* * * * * job", cron::TableMark::Utf8, 1},
+      {"only the mark", "\xEF\xBB\xBF", cron::TableMark::Utf8, 0},
+      {"half a mark", "\xEF\xBB* * * * * job\n", cron::TableMark::None, 0},
+      {"a mark on the second line", "* * * * * job\n\xEF\xBB\xBF* * * * * job2\n", cron::TableMark::None, 1},
+      {"UTF-16, little end first", std::string("\xFF\xFE*\0 \0*\0", 8), cron::TableMark::Utf16, 0},
+      {"UTF-16, big end first", std::string("\xFE\xFF\0*\0 \0*", 8), cron::TableMark::Utf16, 0},
+      {"empty", "", cron::TableMark::None, 0},
+  };
+  const std::string dir = testsupport::makeTempDir("bom");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::writeFile(testsupport::joinPath(dir, "CronTab.txt"), c.content);
+    cron::TableMark mark = cron::TableMark::Utf8;
+    std::FILE* file = cron::openTable(testsupport::joinPath(dir, "CronTab.txt").c_str(), &mark);
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(mark, c.mark);
+
+    std::remove(testsupport::joinPath(dir, "Horamat.log").c_str());
+    static scheduler::SchedulerState state;
+    state = scheduler::SchedulerState{};
+    std::snprintf(state.installDir, sizeof state.installDir, "%s", dir.c_str());
+    std::snprintf(state.logPath, sizeof state.logPath, "%s", testsupport::joinPath(dir, "Horamat.log").c_str());
+    ASSERT_TRUE(scheduler::scanTable(state, 0));
+    const std::string log = testsupport::pathExists(state.logPath) ? testsupport::readFile(state.logPath) : "";
+    int entries = 0;
+    for (const std::string& line : testsupport::splitLines(log)) entries += line.rfind("Job gestartet", 0) == 0;
+    EXPECT_EQ(entries, c.entries);
+  }
+  testsupport::removeTree(dir);
 }
 
 }  // namespace
