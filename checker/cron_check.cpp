@@ -138,6 +138,26 @@ void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& 
   }
 }
 
+// "laeuft am 28.03.2027 nicht (02:00-02:59), laeuft am 31.10.2027 zweimal
+// (02:00-02:59)": the scheduler matches the wall clock, so a nightly job
+// in such an hour misses a night and runs twice on another.
+void addClockFinding(const ClockChanges& changes, LineReport& report) {
+  Report* r = nullptr;
+  for (int i = 0; i < changes.count; ++i) {
+    const ClockChange& c = changes.items[static_cast<std::size_t>(i)];
+    if (!startsWithin(report.masks, c)) continue;
+    if (r == nullptr && (r = addFinding(report.findings, Finding::ClockChange)) == nullptr) return;
+    const int first = c.wall.tm_hour * 60 + c.wall.tm_min;
+    const int last = first + c.minutes - 1;
+    appendFormat(r->message, sizeof r->message, "%slaeuft am %02d.%02d.%04d %s (%02d:%02d-%02d:%02d)",
+                 r->message[0] == '\0' ? "Zeitumstellung: " : ", ", c.wall.tm_mday, c.wall.tm_mon + 1,
+                 c.wall.tm_year + 1900, c.repeated ? "zweimal" : "nicht", first / 60, first % 60, last / 60,
+                 last % 60);
+    appendFormat(r->suggestion, sizeof r->suggestion, "%s",
+                 r->suggestion[0] == '\0' ? "fuer genau einen Start am Tag eine Zeit ausserhalb davon waehlen" : "");
+  }
+}
+
 void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
@@ -171,6 +191,7 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
       appendFormat(r->message, sizeof r->message, "laeuft nur am 29. Februar, also nur in Schaltjahren");
     }
   }
+  if (options.changes != nullptr) addClockFinding(*options.changes, report);
   if (restricted(days, fieldInfo(cron::kDayOfMonthMax)) &&
       restricted(weekdays, fieldInfo(cron::kDayOfWeekMax))) {
     if (Report* r = addFinding(report.findings, Finding::BothDayFields)) {
@@ -557,6 +578,9 @@ int cronCheckMain(int argc, char** argv) {
   // within its first second: starts count from the next one.
   const std::time_t now = std::time(nullptr);
   options.from = now - now % 60 + 60;
+  static ClockChanges changes;
+  findClockChanges(options.from, changes);
+  options.changes = &changes;
 
   const int code = checkTable(path, options, stdout);
   std::fflush(stdout);

@@ -77,11 +77,13 @@ enum class Finding {
   // Hints: nothing wrong, but not what users of other cron programs expect.
   BothDayFields,
   LeapYearsOnly,
-  Utf8Mark,  // skipped, as the scheduler skips it
+  Utf8Mark,     // skipped, as the scheduler skips it
+  ClockChange,  // starts in an hour the time zone skips or repeats
 };
 
 constexpr bool isHint(Finding f) {
-  return f == Finding::BothDayFields || f == Finding::LeapYearsOnly || f == Finding::Utf8Mark;
+  return f == Finding::BothDayFields || f == Finding::LeapYearsOnly || f == Finding::Utf8Mark ||
+         f == Finding::ClockChange;
 }
 constexpr bool isWritable(Finding f) {
   return f == Finding::WritableTable || f == Finding::WritableTableFolder || f == Finding::WritableProgram ||

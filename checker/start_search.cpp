@@ -73,7 +73,57 @@ std::time_t nextUnit(std::time_t t, const std::tm& local, bool day) {
   return back > t ? back : t + 60;
 }
 
+// Minutes from b's wall clock to a's; the two lie within a day or so.
+int wallDistance(const std::tm& a, const std::tm& b) {
+  const int days = a.tm_year != b.tm_year ? (a.tm_year > b.tm_year ? 1 : -1) : a.tm_yday - b.tm_yday;
+  return days * 24 * 60 + (a.tm_hour - b.tm_hour) * 60 + (a.tm_min - b.tm_min);
+}
+
+// A change happens where a minute of calendar time moves the wall clock by
+// other than one minute: found hour by hour, then pinned to its minute.
+bool changeWithin(std::time_t hour, ClockChange& change) {
+  std::tm before;
+  std::tm after;
+  if (!localAt(hour, before) || !localAt(hour + 3600, after) || wallDistance(after, before) == 60) return false;
+  for (std::time_t t = hour + 60; t <= hour + 3600; t += 60) {
+    if (!localAt(t - 60, before) || !localAt(t, after)) return false;
+    const int jump = wallDistance(after, before);
+    if (jump == 1) continue;
+    // Skipped: the minutes before `after` that never showed. Repeated: the
+    // minutes from `after` on, which showed once already.
+    change.repeated = jump < 1;
+    change.minutes = change.repeated ? 1 - jump : jump - 1;
+    change.wall = after;
+    if (!change.repeated) change.wall.tm_min -= change.minutes;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+void findClockChanges(std::time_t from, ClockChanges& changes) {
+  changes = ClockChanges{};
+  const std::time_t first = from - from % 3600;
+  for (std::time_t hour = first; hour < from + 366 * 24 * 3600 && changes.count < 8; hour += 3600) {
+    ClockChange change;
+    if (changeWithin(hour, change)) changes.items[static_cast<std::size_t>(changes.count++)] = change;
+  }
+}
+
+bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
+  // The wall minutes of the day, counted from its midnight; the tm_min
+  // of change.wall may lie below 0 (a skip across a full hour).
+  const int first = change.wall.tm_hour * 60 + change.wall.tm_min;
+  for (int m = first; m < first + change.minutes; ++m) {
+    if (m < 0 || m >= 24 * 60) continue;
+    std::tm t = change.wall;
+    t.tm_hour = m / 60;
+    t.tm_min = m % 60;
+    if (cron::lineMatches(masks, t)) return true;
+  }
+  return false;
+}
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
   if (!anyMarked(masks.minute, 0, 59)) return NeverReason::Minute;

@@ -3,6 +3,7 @@
 // checker asks the same lineMatches, but skips days and hours that the
 // masks rule out.
 #pragma once
+#include <array>
 #include <ctime>
 
 #include "scheduler/cron_table.h"
@@ -41,5 +42,26 @@ int shortestMarkedMonthDays(const cron::ScheduleMasks& masks);
 // time ends is two minutes of calendar time, and both run.
 int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
                int wanted);
+
+// Wall-clock minutes that the machine's time zone skips (summer time
+// begins) or repeats (it ends): `minutes` of them from `wall`, a local
+// time of the day they belong to.
+struct ClockChange {
+  bool repeated;
+  std::tm wall;
+  int minutes;
+};
+struct ClockChanges {
+  std::array<ClockChange, 8> items{};
+  int count = 0;
+};
+
+// The changes of the local time that lie within a year from `from`, as
+// the C library's localtime reports them (on Windows the system's zone
+// when TZ is unset).
+void findClockChanges(std::time_t from, ClockChanges& changes);
+
+// True when the line would start at some wall minute of the change.
+bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change);
 
 }  // namespace checker

@@ -536,6 +536,45 @@ TEST_F(CheckerTest, NotepadEncodings) {
   }
 }
 
+// Starts in an hour that the time zone skips or repeats within the next
+// year, with the dates: in Europe/Berlin 02:00-02:59 on the last Sundays
+// of March and October.
+TEST_F(CheckerTest, HintsForTheChangesOfDaylightSavingTime) {
+  if (!useBerlinRules()) GTEST_SKIP() << "no European rules on this C library";
+  checker::ClockChanges changes;
+  checker::findClockChanges(options.from, changes);
+  options.changes = &changes;
+  const char* both = "Zeitumstellung: laeuft am 28.03.2027 nicht (02:00-02:59), laeuft am 31.10.2027 zweimal "
+                     "(02:00-02:59)";
+  const struct {
+    const char* line;
+    const char* hint;  // "" for none
+  } cases[] = {
+      {"30 2 * * * x\n", both},
+      {"0 1-3 * * * x\n", both},
+      {"* * * * * x\n", both},
+      {"30 2 * 3 * x\n", "Zeitumstellung: laeuft am 28.03.2027 nicht (02:00-02:59)"},
+      {"59 2 * 10 0 x\n", "Zeitumstellung: laeuft am 31.10.2027 zweimal (02:00-02:59)"},
+      {"30 3 * * * x\n", ""},     // outside the hour
+      {"30 2 * * 1-5 x\n", ""},   // the changes fall on Sundays
+      {"30 2 1 * * x\n", ""},
+      {"*/5 2 * * * x\n", ""},    // never runs at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::string hint;
+    const auto& report = check(c.line);
+    for (int i = 0; i < report.findings.count; ++i) {
+      if (report.findings.items[static_cast<std::size_t>(i)].finding == Finding::ClockChange)
+        hint = report.findings.items[static_cast<std::size_t>(i)].message;
+    }
+    EXPECT_EQ(hint, c.hint);
+  }
+  setTimeZone("UTC0");
+  checker::findClockChanges(options.from, changes);
+  EXPECT_EQ(changes.count, 0);
+}
+
 // The whole report of a small table, byte for byte.
 TEST_F(CheckerTest, ReportOfASmallTable) {
   writeFile(joinPath(dir, "backup.exe"), "x");
