@@ -9,21 +9,15 @@
 #include "platform/service_client.h"
 #include "scheduler/cron_log.h"
 #include "scheduler/job_start.h"
-#include "scheduler/service_shell.h"
+#include "scheduler/scheduler_loop.h"
 #include "settings/install_settings.h"
 
 namespace checker {
 
 namespace {
 
-constexpr std::size_t kPathSize = 256;
-// ".\" and a suffix around a 255-character program, below a folder.
-constexpr std::size_t kResolvedSize = 2 * kPathSize + 16;
-
-// White space as the table's reader knows it.
-constexpr bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using cron::isSpace;
+using scheduler::kPathSize;
 
 const char* skipSpace(const char* p) {
   while (isSpace(*p)) ++p;
@@ -49,37 +43,19 @@ SkipReason skipReason(const char* text) {
 }
 
 const char* skipText(SkipReason reason) {
-  switch (reason) {
-    case SkipReason::Empty:
-      return "leer";
-    case SkipReason::FewerThanFiveFields:
-      return "weniger als fuenf Felder";
-    case SkipReason::NoCommand:
-      return "kein Befehl";
-    case SkipReason::None:
-      break;
-  }
-  return "";
+  constexpr const char* kTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
+  return kTexts[static_cast<int>(reason)];
 }
 
 const char* neverText(NeverReason reason) {
-  switch (reason) {
-    case NeverReason::Minute:
-      return "die Minute markiert nichts";
-    case NeverReason::Hour:
-      return "die Stunde markiert nichts";
-    case NeverReason::Day:
-      return "kein Tag 1-31 markiert";
-    case NeverReason::Month:
-      return "kein Monat 1-12 markiert";
-    case NeverReason::Weekday:
-      return "kein Wochentag 0-6 markiert";
-    case NeverReason::NoSuchDate:
-      return "keinen der Tage gibt es in einem der Monate";
-    case NeverReason::None:
-      break;
-  }
-  return "";
+  constexpr const char* kTexts[] = {"",
+                                    "die Minute markiert nichts",
+                                    "die Stunde markiert nichts",
+                                    "kein Tag 1-31 markiert",
+                                    "kein Monat 1-12 markiert",
+                                    "kein Wochentag 0-6 markiert",
+                                    "keinen der Tage gibt es in einem der Monate"};
+  return kTexts[static_cast<int>(reason)];
 }
 
 // The text for the console: no newline, and no control character that
@@ -101,18 +77,6 @@ void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
   scheduler::formatStamp(*local, stamp);
   const std::size_t n = std::strlen(stamp);
   if (n > 0 && stamp[n - 1] == '\n') stamp[n - 1] = '\0';
-}
-
-const char* fieldTextOf(const cron::CronLine& line, int index) {
-  const char* const texts[] = {line.minute, line.hour, line.dayOfMonth, line.month, line.dayOfWeek};
-  return texts[index];
-}
-
-bool restricted(const Marks& marks, const FieldInfo& info) {
-  for (int v = info.first; v <= info.last; ++v) {
-    if (!marks.on[static_cast<std::size_t>(v)]) return true;
-  }
-  return false;
 }
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
@@ -174,8 +138,6 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   }
   if (report.never != NeverReason::None) return;
 
-  const Marks days = marksOf(report.masks, cron::kDayOfMonthMax);
-  const Marks weekdays = marksOf(report.masks, cron::kDayOfWeekMax);
   if (report.startCount == 0) {
     char until[scheduler::kStampSize];
     stampOf(options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600, until);
@@ -192,8 +154,10 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
     }
   }
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
-  if (restricted(days, fieldInfo(cron::kDayOfMonthMax)) &&
-      restricted(weekdays, fieldInfo(cron::kDayOfWeekMax))) {
+  const FieldSpec& day = cron::fieldSpec(Field::DayOfMonth);
+  const FieldSpec& weekday = cron::fieldSpec(Field::DayOfWeek);
+  if (!marksAllClockValues(marksOf(report.masks, day.field), day) &&
+      !marksAllClockValues(marksOf(report.masks, weekday.field), weekday)) {
     if (Report* r = addFinding(report.findings, Finding::BothDayFields)) {
       appendFormat(r->message, sizeof r->message,
                    "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen "
@@ -207,7 +171,7 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
 void addProgramFinding(const CheckOptions& options, LineReport& report) {
   scheduler::JobCommand job;
   if (!scheduler::buildJobCommand(report.line.command, job)) return;
-  char resolved[kResolvedSize] = "";
+  char resolved[kAuditPathSize] = "";
   const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
   if (options.audit != nullptr && resolved[0] != '\0') {
     auditProgram(*options.audit, resolved, found, report.findings);
@@ -345,7 +309,7 @@ void serviceAccountOf(char* account, std::size_t size) {
   account[0] = '\0';
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerConnect);
   if (manager == nullptr) return;
-  platform::ScHandle service = platform::openService(manager, scheduler::kServiceName, platform::kServiceQueryConfig);
+  platform::ScHandle service = platform::openService(manager, settings::kServiceName, platform::kServiceQueryConfig);
   if (service != nullptr) {
     if (!platform::queryServiceAccount(service, account, size)) account[0] = '\0';
     platform::closeServiceHandle(service);
@@ -394,10 +358,8 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   // other fields and its "program" are words of a comment.
   if (*skipSpace(pieceText) == '#') return;
 
-  for (int i = 0; i < 5; ++i) {
-    const FieldInfo& info = kFieldInfos[static_cast<std::size_t>(i)];
-    checkField(fieldTextOf(report.line, i), info, marksOf(report.masks, info.field), report.findings);
-  }
+  for (const FieldSpec& spec : cron::kFields)
+    checkField(cron::fieldText(report.line, spec.field), spec, marksOf(report.masks, spec.field), report.findings);
   if (report.never == NeverReason::None) {
     // At least one start is looked for even when none is shown: a line
     // without one in eight years is worth a warning.
@@ -431,10 +393,10 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
 
   if (report.kind == LineKind::Used) {
     const char* separator = "  ";
-    for (const FieldInfo& info : kFieldInfos) {
+    for (const FieldSpec& spec : cron::kFields) {
       char marked[kMessageSize];
-      describeMarks(marksOf(report.masks, info.field), info, marked, sizeof marked);
-      std::fprintf(out, "%s%s %s", separator, info.name, marked);
+      describeMarks(marksOf(report.masks, spec.field), spec, marked, sizeof marked);
+      std::fprintf(out, "%s%s %s", separator, spec.german, marked);
       separator = " | ";
     }
     std::fprintf(out, "\n");

@@ -6,48 +6,30 @@
 
 namespace checker {
 
-namespace {
-
-template <int Max>
-Marks copyFlags(const cron::FieldMask<Max>& mask) {
+Marks marksOf(const cron::ScheduleMasks& masks, Field field) {
   Marks marks;
-  for (int v = 0; v <= Max; ++v)
-    marks.on[static_cast<std::size_t>(v)] = mask.flags[static_cast<std::size_t>(v)] != 0;
+  const auto flags = cron::flagsOf(masks, field);
+  for (std::size_t v = 0; v < flags.size(); ++v) marks.on[v] = flags[v] != 0;
   return marks;
 }
 
-}  // namespace
-
-Marks marksOf(const cron::ScheduleMasks& masks, int field) {
-  switch (field) {
-    case cron::kMinuteMax:
-      return copyFlags(masks.minute);
-    case cron::kHourMax:
-      return copyFlags(masks.hour);
-    case cron::kDayOfMonthMax:
-      return copyFlags(masks.dayOfMonth);
-    case cron::kMonthMax:
-      return copyFlags(masks.month);
-    case cron::kDayOfWeekMax:
-      return copyFlags(masks.dayOfWeek);
-    default:
-      return Marks{};
-  }
-}
-
-const FieldInfo& fieldInfo(int field) {
-  for (const FieldInfo& info : kFieldInfos) {
-    if (info.field == field) return info;
-  }
-  return kFieldInfos[0];
-}
-
-bool marksClockValue(const Marks& marks, const FieldInfo& info) {
-  for (int v = info.first; v <= info.last; ++v) {
+bool marksClockValue(const Marks& marks, const FieldSpec& spec) {
+  for (int v = spec.first; v <= spec.last; ++v) {
     if (marks.on[static_cast<std::size_t>(v)]) return true;
   }
   return false;
 }
+
+bool marksAllClockValues(const Marks& marks, const FieldSpec& spec) {
+  for (int v = spec.first; v <= spec.last; ++v) {
+    if (!marks.on[static_cast<std::size_t>(v)]) return false;
+  }
+  return true;
+}
+
+// Minute and Stunde are feminine, Tag, Monat and Wochentag masculine.
+const char* everyWord(const FieldSpec& spec) { return spec.field <= Field::Hour ? "jede" : "jeder"; }
+const char* noneWord(const FieldSpec& spec) { return spec.field <= Field::Hour ? "keine" : "keiner"; }
 
 Report* addFinding(FindingList& list, Finding finding) {
   if (list.count >= kMaxFindings) {

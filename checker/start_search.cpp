@@ -10,15 +10,14 @@ namespace {
 constexpr int kLongestDays[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr int kCommonDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-template <int Max>
-bool marked(const cron::FieldMask<Max>& mask, int value) {
-  return value >= 0 && value <= Max && mask.flags[static_cast<std::size_t>(value)] != 0;
+bool marked(const cron::ScheduleMasks& masks, cron::Field field, int value) {
+  const auto flags = cron::flagsOf(masks, field);
+  return value >= 0 && static_cast<std::size_t>(value) < flags.size() && flags[static_cast<std::size_t>(value)] != 0;
 }
 
-template <int Max>
-bool anyMarked(const cron::FieldMask<Max>& mask, int first, int last) {
+bool anyMarked(const cron::ScheduleMasks& masks, cron::Field field, int first, int last) {
   for (int v = first; v <= last; ++v) {
-    if (marked(mask, v)) return true;
+    if (marked(masks, field, v)) return true;
   }
   return false;
 }
@@ -26,9 +25,9 @@ bool anyMarked(const cron::FieldMask<Max>& mask, int first, int last) {
 // Some marked day exists in some marked month, in a year with the given
 // month lengths.
 bool someDate(const cron::ScheduleMasks& masks, const int (&days)[13]) {
-  for (int month = 1; month <= 12; ++month) {
-    if (!marked(masks.month, month)) continue;
-    if (anyMarked(masks.dayOfMonth, 1, days[month])) return true;
+  for (int month = 1; month <= cron::kMonthMax; ++month) {
+    if (marked(masks, cron::Field::Month, month) && anyMarked(masks, cron::Field::DayOfMonth, 1, days[month]))
+      return true;
   }
   return false;
 }
@@ -43,8 +42,8 @@ bool localAt(std::time_t t, std::tm& out) {
 // Day, month and weekday all marked: some minute of this local day may
 // match. When not, lineMatches fails for every minute of it.
 bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
-  return marked(masks.dayOfMonth, t.tm_mday) && marked(masks.month, t.tm_mon + 1) &&
-         marked(masks.dayOfWeek, t.tm_wday) && t.tm_wday <= 6;
+  return marked(masks, cron::Field::DayOfMonth, t.tm_mday) && marked(masks, cron::Field::Month, t.tm_mon + 1) &&
+         marked(masks, cron::Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
 }
 
 // Orders local days, or local hours, by the wall clock.
@@ -126,13 +125,11 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 }
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
-  if (!anyMarked(masks.minute, 0, 59)) return NeverReason::Minute;
-  if (!anyMarked(masks.hour, 0, 23)) return NeverReason::Hour;
-  if (!anyMarked(masks.dayOfMonth, 1, 31)) return NeverReason::Day;
-  if (!anyMarked(masks.month, 1, 12)) return NeverReason::Month;
-  if (!anyMarked(masks.dayOfWeek, 0, 6)) return NeverReason::Weekday;
-  if (!someDate(masks, kLongestDays)) return NeverReason::NoSuchDate;
-  return NeverReason::None;
+  for (const cron::FieldSpec& spec : cron::kFields) {
+    if (!anyMarked(masks, spec.field, spec.first, spec.last))
+      return static_cast<NeverReason>(static_cast<int>(spec.field) + 1);
+  }
+  return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
 }
 
 bool leapYearsOnly(const cron::ScheduleMasks& masks) {
@@ -141,8 +138,8 @@ bool leapYearsOnly(const cron::ScheduleMasks& masks) {
 
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
   int shortest = 0;
-  for (int month = 1; month <= 12; ++month) {
-    if (marked(masks.month, month) && (shortest == 0 || kCommonDays[month] < shortest))
+  for (int month = 1; month <= cron::kMonthMax; ++month) {
+    if (marked(masks, cron::Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
       shortest = kCommonDays[month];
   }
   return shortest;
@@ -157,7 +154,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
   while (found < wanted && t < until && localAt(t, local)) {
     if (!dayMarked(masks, local)) {
       t = nextUnit(t, local, true);
-    } else if (!marked(masks.hour, local.tm_hour)) {
+    } else if (!marked(masks, cron::Field::Hour, local.tm_hour)) {
       t = nextUnit(t, local, false);
     } else if (cron::lineMatches(masks, local)) {
       // The verdict is the scheduler's own; the skips above only save
@@ -166,8 +163,8 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
       t += 60;
     } else {
       int next = local.tm_min + 1;
-      while (next <= 59 && !marked(masks.minute, next)) ++next;
-      t = next <= 59 ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
+      while (next <= cron::kMinuteMax && !marked(masks, cron::Field::Minute, next)) ++next;
+      t = next <= cron::kMinuteMax ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
     }
   }
   return found;

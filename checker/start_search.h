@@ -11,15 +11,9 @@
 namespace checker {
 
 // Why no local time can ever match, looking at the masks alone.
-enum class NeverReason {
-  None,        // some time matches (though perhaps not in years)
-  Minute,      // no minute 0..59 marked
-  Hour,        // no hour 0..23
-  Day,         // no day 1..31
-  Month,       // no month 1..12
-  Weekday,     // no weekday 0..6
-  NoSuchDate,  // no marked day exists in any marked month
-};
+// Minute to Weekday in the order of cron::Field: no value the clock gives
+// is marked.
+enum class NeverReason { None, Minute, Hour, Day, Month, Weekday, NoSuchDate };
 
 // The masks alone decide: every date, 29 February too, falls on every
 // weekday within the Gregorian cycle, so a line runs some day exactly when

@@ -46,10 +46,18 @@ std::string stampOf(std::time_t t) {
   return std::string(stamp, std::strlen(stamp) - 1);
 }
 
+// The field that a maximum names, as parseField's thin entry knows it.
+const cron::FieldSpec& specOf(int max) {
+  for (const cron::FieldSpec& spec : cron::kFields) {
+    if (spec.max == max) return spec;
+  }
+  return cron::kFields[0];
+}
+
 checker::Marks parsed(const char* text, int field) {
   cron::ScheduleMasks masks{};
   cron::parseField(text, field, masks);
-  return checker::marksOf(masks, field);
+  return checker::marksOf(masks, specOf(field).field);
 }
 
 std::vector<Finding> kinds(const checker::FindingList& list, bool withProgram = false) {
@@ -233,7 +241,7 @@ TEST(CheckField, CausesAndRewrites) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     checker::FindingList list;
-    checker::checkField(c.text, checker::fieldInfo(c.field), parsed(c.text, c.field), list);
+    checker::checkField(c.text, specOf(c.field), parsed(c.text, c.field), list);
     EXPECT_EQ(kinds(list), c.findings);
     EXPECT_EQ(lastSuggestion(list), c.suggestion);
   }
@@ -241,13 +249,13 @@ TEST(CheckField, CausesAndRewrites) {
 
 TEST(CheckField, MessagesNameFieldItemAndWhatIsMarked) {
   checker::FindingList list;
-  checker::checkField("0-30/5", checker::fieldInfo(cron::kMinuteMax), parsed("0-30/5", cron::kMinuteMax),
+  checker::checkField("0-30/5", specOf(cron::kMinuteMax), parsed("0-30/5", cron::kMinuteMax),
                       list);
   ASSERT_EQ(list.count, 1);
   EXPECT_STREQ(list.items[0].message,
                "Minute \"0-30/5\": die Schrittweite \"/5\" wird nicht gelesen; das Feld markiert 0-30");
   list = checker::FindingList{};
-  checker::checkField("1,*/5", checker::fieldInfo(cron::kMinuteMax), parsed("1,*/5", cron::kMinuteMax), list);
+  checker::checkField("1,*/5", specOf(cron::kMinuteMax), parsed("1,*/5", cron::kMinuteMax), list);
   ASSERT_EQ(list.count, 1);
   EXPECT_STREQ(list.items[0].message,
                "Minute \"1,*/5\", Eintrag \"*/5\": eine Schrittweite (\"/\") gibt es hier nicht; der Eintrag "
@@ -282,7 +290,7 @@ TEST(DescribeMarks, CompactForm) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     char shown[checker::kMessageSize];
-    checker::describeMarks(parsed(c.text, c.field), checker::fieldInfo(c.field), shown, sizeof shown);
+    checker::describeMarks(parsed(c.text, c.field), specOf(c.field), shown, sizeof shown);
     EXPECT_STREQ(shown, c.shown);
   }
 }
