@@ -17,29 +17,13 @@ namespace checker {
 namespace {
 
 using cron::isSpace;
+using cron::skipSpace;
 using scheduler::kPathSize;
-
-const char* skipSpace(const char* p) {
-  while (isSpace(*p)) ++p;
-  return p;
-}
-
-int countWords(const char* p) {
-  int words = 0;
-  for (;;) {
-    p = skipSpace(p);
-    if (*p == '\0') return words;
-    ++words;
-    while (*p != '\0' && !isSpace(*p)) ++p;
-  }
-}
 
 // Only for saying why splitCronLine skipped a line; it decided.
 SkipReason skipReason(const char* text) {
-  const int words = countWords(text);
-  if (words == 0) return SkipReason::Empty;
-  if (words < 5) return SkipReason::FewerThanFiveFields;
-  return SkipReason::NoCommand;
+  const int items = cron::lineItems(text);
+  return items == 0 ? SkipReason::Empty : items < 5 ? SkipReason::FewerThanFiveFields : SkipReason::NoCommand;
 }
 
 const char* skipText(SkipReason reason) {
@@ -292,16 +276,10 @@ bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceIn
   return true;
 }
 
+// 0 to 100, in at most three digits.
 bool parseCount(const char* text, int& count) {
-  int value = 0;
-  int digits = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || ++digits > 3) return false;
-    value = value * 10 + (*p - '0');
-  }
-  if (digits == 0 || value > kMaxStarts) return false;
-  count = value;
-  return true;
+  const char* end = std::strlen(text) <= 3 && text[0] >= '0' && text[0] <= '9' ? cron::readNumber(text, count) : nullptr;
+  return end != nullptr && *end == '\0' && count <= kMaxStarts;
 }
 
 // The account the installed service runs under; "" when there is none.

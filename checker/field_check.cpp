@@ -134,36 +134,36 @@ Report* startReport(FieldState& state, FindingList& findings, Finding finding, c
 }
 
 // The scheduler's reason in words, a name first where one stands: its
-// writer most likely meant one.
+// writer most likely meant one. The format may use the value above the
+// maximum and the maximum.
+struct Wording {
+  cron::ItemFault fault;
+  Finding finding;
+  const char* why;
+};
+constexpr Wording kWordings[] = {
+    {cron::ItemFault::StarInList, Finding::StarInList, "\"*\" gilt nur als ganzes Feld, nicht als Listeneintrag"},
+    {cron::ItemFault::Step, Finding::Step, "eine Schrittweite (\"/\") gibt es hier nicht"},
+    {cron::ItemFault::BeyondInt, Finding::AboveMaximum, "die Zahl ist zu gross"},
+    {cron::ItemFault::Negative, Finding::Negative, "negative Werte gibt es nicht"},
+    {cron::ItemFault::NotAscending, Finding::RangeNotAscending, "der Anfang eines Bereichs muss unter seinem Ende liegen"},
+    {cron::ItemFault::AboveMaximum, Finding::AboveMaximum, "%d liegt ueber dem Hoechstwert %d"},
+};
+
 Finding explainNothing(const char* item, const cron::ItemReading& reading, const FieldSpec& spec, char* why,
                        std::size_t size) {
-  using cron::ItemFault;
-  if (reading.fault != ItemFault::StarInList && reading.fault != ItemFault::Step && holdsName(item)) {
+  const bool stepOrStar = reading.fault == cron::ItemFault::StarInList || reading.fault == cron::ItemFault::Step;
+  if (!stepOrStar && holdsName(item)) {
     appendFormat(why, size, "Namen von Tagen und Monaten gibt es hier nicht, nur Zahlen");
     return Finding::Name;
   }
-  switch (reading.fault) {
-    case ItemFault::StarInList:
-      appendFormat(why, size, "\"*\" gilt nur als ganzes Feld, nicht als Listeneintrag");
-      return Finding::StarInList;
-    case ItemFault::Step:
-      appendFormat(why, size, "eine Schrittweite (\"/\") gibt es hier nicht");
-      return Finding::Step;
-    case ItemFault::BeyondInt:
-      appendFormat(why, size, "die Zahl ist zu gross");
-      return Finding::AboveMaximum;
-    case ItemFault::Negative:
-      appendFormat(why, size, "negative Werte gibt es nicht");
-      return Finding::Negative;
-    case ItemFault::NotAscending:
-      appendFormat(why, size, "der Anfang eines Bereichs muss unter seinem Ende liegen");
-      return Finding::RangeNotAscending;
-    case ItemFault::AboveMaximum:
-      appendFormat(why, size, "%d liegt ueber dem Hoechstwert %d", reading.value, spec.max);
-      return Finding::AboveMaximum;
-    case ItemFault::NotANumber:
-    case ItemFault::None:
-      break;
+  for (const Wording& w : kWordings) {
+    if (w.fault != reading.fault) continue;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    appendFormat(why, size, w.why, reading.value, spec.max);
+#pragma GCC diagnostic pop
+    return w.finding;
   }
   appendFormat(why, size, "%s", std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl");
   return Finding::NotANumber;

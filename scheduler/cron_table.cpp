@@ -18,11 +18,6 @@ constexpr bool endsWord(char c) { return isSpace(c); }
 
 constexpr bool endsCommand(char c) { return c == '\n'; }
 
-const char* skipSpace(const char* p) {
-  while (isSpace(*p)) ++p;
-  return p;
-}
-
 // Copies the run of characters up to the end of the text or a character
 // that ends it; false when the run is empty or would not fit. A run is never
 // cut to fit: the rest of it would be read as the next word.
@@ -51,13 +46,16 @@ bool readCommand(const char*& p, TextBuffer out) {
 }
 
 // line = word word word word word command
-bool splitWords(const char* p, CronLine& line) {
+// Returns how many of the six items were read.
+int splitWords(const char* p, CronLine& line) {
   const TextBuffer fields[] = {line.minute, line.hour, line.dayOfMonth, line.month,
                                line.dayOfWeek};
+  int read = 0;
   for (TextBuffer field : fields) {
-    if (!readWord(p, field)) return false;
+    if (!readWord(p, field)) return read;
+    ++read;
   }
-  return readCommand(p, line.command);
+  return read + (readCommand(p, line.command) ? 1 : 0);
 }
 
 // The one place that sets flags: values outside 0..max never get here.
@@ -133,9 +131,19 @@ int clockValue(const std::tm& t, Field field) {
 bool splitCronLine(const char* lineText, CronLine& line) {
   // Only a "#" in the very first column comments a line out; after a blank
   // it is the start of a minute field that marks nothing.
-  const bool used = lineText != nullptr && lineText[0] != '#' && splitWords(lineText, line);
+  const bool used = lineText != nullptr && lineText[0] != '#' && splitWords(lineText, line) == 6;
   if (!used) line = CronLine{};
   return used;
+}
+
+const char* skipSpace(const char* p) {
+  while (isSpace(*p)) ++p;
+  return p;
+}
+
+int lineItems(const char* lineText) {
+  CronLine scratch;
+  return splitWords(lineText, scratch);
 }
 
 std::span<const unsigned char> flagsOf(const ScheduleMasks& masks, Field field) {

@@ -79,6 +79,8 @@ constexpr bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+const char* skipSpace(const char* p);
+
 // number = [white space] ["+" | "-"] digit {digit}
 // Read the way "%d" reads it, but a value outside the 32-bit int range is
 // no number (beyondInt tells so). Returns where the digits end, or nullptr.
@@ -127,6 +129,10 @@ void forEachItem(char* text, Visit visit) {
 // a comment ("#" as its very first character), or fewer than five words
 // and a command.
 bool splitCronLine(const char* lineText, CronLine& line);
+
+// How many of a line's six items (five fields, then the command)
+// splitCronLine reads from it, the "#" rule aside; it uses the line at 6.
+int lineItems(const char* lineText);
 
 // Sets the flags that fieldText marks in the mask of field. Text it cannot
 // read marks nothing.
