@@ -65,24 +65,18 @@ void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
   if (isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
-    if (Report* r = addFinding(report.findings, Finding::HashNotFirst)) {
-      appendFormat(
-          r->message, sizeof r->message,
-          "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen");
-      char trimmed[cron::kLineBufferSize];
-      copyForDisplay(trimmed, skipSpace(pieceText));
-      appendFormat(r->suggestion, sizeof r->suggestion, "ohne den Leerraum davor: \"%s\"", trimmed);
-    }
+    char trimmed[cron::kLineBufferSize];
+    copyForDisplay(trimmed, skipSpace(pieceText));
+    suggest(addFinding(report.findings, Finding::HashNotFirst,
+                       "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen"),
+            "ohne den Leerraum davor: \"%s\"", trimmed);
   }
   if (where.overlong) {
-    if (Report* r = addFinding(report.findings, Finding::OverlongPiece)) {
-      appendFormat(r->message, sizeof r->message,
-                   "Teil %d der Datei-Zeile %d, die laenger als 255 Zeichen ist: der Dienst liest hoechstens "
-                   "255 Zeichen am Stueck, jedes Stueck gilt als eigene Zeile",
-                   where.piece, where.fileLine);
-      appendFormat(r->suggestion, sizeof r->suggestion,
-                   "die Zeile kuerzen, etwa den Befehl in eine Batchdatei legen");
-    }
+    suggest(addFinding(report.findings, Finding::OverlongPiece,
+                       "Teil %d der Datei-Zeile %d, die laenger als 255 Zeichen ist: der Dienst liest hoechstens "
+                       "255 Zeichen am Stueck, jedes Stueck gilt als eigene Zeile",
+                       where.piece, where.fileLine),
+            "die Zeile kuerzen, etwa den Befehl in eine Batchdatei legen");
   }
 }
 
@@ -94,30 +88,25 @@ void addClockFinding(const ClockChanges& changes, LineReport& report) {
   for (int i = 0; i < changes.count; ++i) {
     const ClockChange& c = changes.items[static_cast<std::size_t>(i)];
     if (!startsWithin(report.masks, c)) continue;
-    if (r == nullptr && (r = addFinding(report.findings, Finding::ClockChange)) == nullptr) return;
-    const int first = c.wall.tm_hour * 60 + c.wall.tm_min;
-    const int last = first + c.minutes - 1;
+    const bool first = r == nullptr;
+    if (first && (r = addFinding(report.findings, Finding::ClockChange, "Zeitumstellung: ")) == nullptr) return;
+    const int from = c.wall.tm_hour * 60 + c.wall.tm_min;
+    const int last = from + c.minutes - 1;
     appendFormat(r->message, sizeof r->message, "%slaeuft am %02d.%02d.%04d %s (%02d:%02d-%02d:%02d)",
-                 r->message[0] == '\0' ? "Zeitumstellung: " : ", ", c.wall.tm_mday, c.wall.tm_mon + 1,
-                 c.wall.tm_year + 1900, c.repeated ? "zweimal" : "nicht", first / 60, first % 60, last / 60,
-                 last % 60);
-    appendFormat(r->suggestion, sizeof r->suggestion, "%s",
-                 r->suggestion[0] == '\0' ? "fuer genau einen Start am Tag eine Zeit ausserhalb davon waehlen" : "");
+                 first ? "" : ", ", c.wall.tm_mday, c.wall.tm_mon + 1, c.wall.tm_year + 1900,
+                 c.repeated ? "zweimal" : "nicht", from / 60, from % 60, last / 60, last % 60);
+    if (first) suggest(r, "fuer genau einen Start am Tag eine Zeit ausserhalb davon waehlen");
   }
 }
 
 void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
-    if (Report* r = addFinding(report.findings, Finding::NoSuchDate)) {
-      appendFormat(
-          r->message, sizeof r->message,
-          "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
-          line.dayOfMonth, line.month);
-      appendFormat(r->suggestion, sizeof r->suggestion,
-                   "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)",
-                   shortestMarkedMonthDays(report.masks), line.dayOfMonth);
-    }
+    suggest(addFinding(report.findings, Finding::NoSuchDate,
+                       "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
+                       line.dayOfMonth, line.month),
+            "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)", shortestMarkedMonthDays(report.masks),
+            line.dayOfMonth);
     return;
   }
   if (report.never != NeverReason::None) return;
@@ -125,28 +114,21 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (report.startCount == 0) {
     char until[scheduler::kStampSize];
     stampOf(options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600, until);
-    if (Report* r = addFinding(report.findings, Finding::NoStartWithinSearch)) {
-      appendFormat(r->message, sizeof r->message,
-                   "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und "
-                   "Wochentag zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
-                   until);
-    }
+    addFinding(report.findings, Finding::NoStartWithinSearch,
+               "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und Wochentag "
+               "zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
+               until);
   }
-  if (leapYearsOnly(report.masks)) {
-    if (Report* r = addFinding(report.findings, Finding::LeapYearsOnly)) {
-      appendFormat(r->message, sizeof r->message, "laeuft nur am 29. Februar, also nur in Schaltjahren");
-    }
-  }
+  if (leapYearsOnly(report.masks))
+    addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
   const FieldSpec& day = cron::fieldSpec(Field::DayOfMonth);
   const FieldSpec& weekday = cron::fieldSpec(Field::DayOfWeek);
   if (!marksAllClockValues(marksOf(report.masks, day.field), day) &&
       !marksAllClockValues(marksOf(report.masks, weekday.field), weekday)) {
-    if (Report* r = addFinding(report.findings, Finding::BothDayFields)) {
-      appendFormat(r->message, sizeof r->message,
-                   "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen "
-                   "anderen cron-Programmen");
-    }
+    addFinding(report.findings, Finding::BothDayFields,
+               "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "
+               "cron-Programmen");
   }
 }
 
@@ -161,18 +143,14 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
     auditProgram(*options.audit, resolved, found, report.findings);
   }
   if (found) return;
-  if (Report* r = addFinding(report.findings, Finding::ProgramNotFound)) {
-    appendFormat(r->message, sizeof r->message, "Programm \"%s\" auf diesem Rechner nicht gefunden",
-                 job.program);
-    if (resolved[0] != '\0') {
-      appendFormat(r->message, sizeof r->message,
-                   ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
-    }
-    appendFormat(
-        r->suggestion, sizeof r->suggestion,
-        "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
-        options.serviceFolder);
+  Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
+                         job.program);
+  if (r != nullptr && resolved[0] != '\0') {
+    appendFormat(r->message, sizeof r->message,
+                 ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
   }
+  suggest(r, "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
+          options.serviceFolder);
 }
 
 // Notepad saves UTF-8 unless told otherwise; the scheduler and the
@@ -183,28 +161,22 @@ constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", 
 // the ANSI calls find; its entry is logged all the same.
 void addHighByteFinding(LineReport& report) {
   if (!hasHighByte(report.line.command)) return;
-  if (Report* r = addFinding(report.findings, Finding::HighBytes)) {
-    appendFormat(r->message, sizeof r->message,
-                 "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
-                 "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht");
-    appendFormat(r->suggestion, sizeof r->suggestion, "%s und die Zeile pruefen", kSaveAsAnsi);
-  }
+  suggest(addFinding(report.findings, Finding::HighBytes,
+                     "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+                     "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht"),
+          "%s und die Zeile pruefen", kSaveAsAnsi);
 }
 
 void addMarkFinding(cron::TableMark mark, FindingList& findings) {
   if (mark == cron::TableMark::Utf8) {
-    if (Report* r = addFinding(findings, Finding::Utf8Mark)) {
-      appendFormat(r->message, sizeof r->message,
-                   "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der "
-                   "Dienst ueberspringt sie");
-    }
+    addFinding(findings, Finding::Utf8Mark,
+               "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
+               "ueberspringt sie");
   } else if (mark == cron::TableMark::Utf16) {
-    if (Report* r = addFinding(findings, Finding::Utf16Table)) {
-      appendFormat(r->message, sizeof r->message,
-                   "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
-                   "Dienst keine Zeile, kein Job laeuft");
-      appendFormat(r->suggestion, sizeof r->suggestion, "%s", kSaveAsAnsi);
-    }
+    suggest(addFinding(findings, Finding::Utf16Table,
+                       "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
+                       "Dienst keine Zeile, kein Job laeuft"),
+            "%s", kSaveAsAnsi);
   }
 }
 

@@ -323,18 +323,15 @@ void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks
   // weekday as well, harmlessly: only a 7 written out is a mistake.
   const bool dayOrMonth = spec.field == Field::DayOfMonth || spec.field == Field::Month;
   if (spec.field == Field::DayOfWeek && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
-    if (Report* report = addFinding(findings, Finding::SundayAsSeven)) {
-      appendFormat(report->message, sizeof report->message,
-                   "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie", spec.german, text);
-      state.last = report;
-    }
+    Report* report = addFinding(findings, Finding::SundayAsSeven,
+                                "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie",
+                                spec.german, text);
+    if (report != nullptr) state.last = report;
     state.fixable = true;
   } else if (dayOrMonth && !marksClockValue(fieldMarks, spec) && fieldMarks.on[0]) {
     const bool day = spec.field == Field::DayOfMonth;
-    if (Report* report = addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero)) {
-      appendFormat(report->message, sizeof report->message, "%s \"%s\": %s; das Feld passt nie", spec.german,
-                   text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
-    }
+    addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero, "%s \"%s\": %s; das Feld passt nie",
+               spec.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
   }
 
   if (state.fixable && state.sure && state.last != nullptr) suggestRewrite(state);

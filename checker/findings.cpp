@@ -50,17 +50,16 @@ bool hasHighByte(const char* text) {
   return false;
 }
 
-bool appendFormat(char* out, std::size_t size, const char* format, ...) {
+namespace {
+
+bool appendFormatV(char* out, std::size_t size, const char* format, std::va_list args) {
   if (size == 0) return false;
   const std::size_t have = strnlen(out, size);
   if (have >= size) {
     out[size - 1] = '\0';
     return false;
   }
-  std::va_list args;
-  va_start(args, format);
   const int n = std::vsnprintf(out + have, size - have, format, args);
-  va_end(args);
   if (n >= 0 && static_cast<std::size_t>(n) < size - have) return true;
   if (n < 0) {
     out[have] = '\0';
@@ -71,5 +70,38 @@ bool appendFormat(char* out, std::size_t size, const char* format, ...) {
   if (size >= 4) std::memcpy(out + size - 4, "...", 4);
   return false;
 }
+
+}  // namespace
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+
+bool appendFormat(char* out, std::size_t size, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  const bool whole = appendFormatV(out, size, format, args);
+  va_end(args);
+  return whole;
+}
+
+Report* addFinding(FindingList& list, Finding finding, const char* format, ...) {
+  Report* report = addFinding(list, finding);
+  if (report == nullptr) return nullptr;
+  std::va_list args;
+  va_start(args, format);
+  appendFormatV(report->message, sizeof report->message, format, args);
+  va_end(args);
+  return report;
+}
+
+void suggest(Report* report, const char* format, ...) {
+  if (report == nullptr) return;
+  std::va_list args;
+  va_start(args, format);
+  appendFormatV(report->suggestion, sizeof report->suggestion, format, args);
+  va_end(args);
+}
+
+#pragma GCC diagnostic pop
 
 }  // namespace checker

@@ -88,6 +88,11 @@ struct FindingList {
 // dropped). Message and suggestion start empty.
 Report* addFinding(FindingList& list, Finding finding);
 
+// The same with its message formatted, and a suggestion added to one;
+// both do nothing for nullptr, a full list.
+Report* addFinding(FindingList& list, Finding finding, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void suggest(Report* report, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // True when text holds a byte above 127: an umlaut, or a piece of one
 // saved as UTF-8.
 bool hasHighByte(const char* text);
