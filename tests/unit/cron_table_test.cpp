@@ -228,6 +228,46 @@ TEST(CronTableField, LongTextIsCutToALineBuffer) {
   EXPECT_EQ(marked(masks, kMin), std::vector<int>{5});
 }
 
+// What the item reader tells the checker: why an item marked nothing, and
+// where its reading stopped (what follows is not read).
+TEST(CronTableField, ItemReaderSaysWhyAndWhereItStopped) {
+  using cron::ItemFault;
+  const struct {
+    const char* item;
+    bool inList;
+    ItemFault fault;
+    const char* rest;  // after the stop
+    int value;         // the value above the maximum
+  } cases[] = {
+      {"5", false, ItemFault::None, "", 0},
+      {"5x", false, ItemFault::None, "x", 0},
+      {"0-30/5", false, ItemFault::None, "/5", 0},
+      {"1-5-9", true, ItemFault::None, "-9", 0},
+      {"*", false, ItemFault::None, "", 0},
+      {"*", true, ItemFault::StarInList, "*", 0},
+      {"*/5", false, ItemFault::Step, "*/5", 0},
+      {"5-3/2", false, ItemFault::Step, "5-3/2", 0},  // a step before the range's fault
+      {"x", false, ItemFault::NotANumber, "x", 0},
+      {"1x-5", false, ItemFault::NotANumber, "1x-5", 0},
+      {"4294967301", false, ItemFault::BeyondInt, "4294967301", 0},
+      {"1-4294967301", false, ItemFault::BeyondInt, "1-4294967301", 0},
+      {"-5", false, ItemFault::Negative, "-5", 0},
+      {"1--5", false, ItemFault::Negative, "1--5", 0},
+      {"5-5", false, ItemFault::NotAscending, "5-5", 0},
+      {"60", false, ItemFault::AboveMaximum, "60", 60},
+      {"22-61", true, ItemFault::AboveMaximum, "22-61", 61},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.item);
+    ScheduleMasks masks{};
+    const cron::ItemReading reading = cron::readItem(c.item, c.inList, cron::flagsOf(masks, cron::Field::Minute));
+    EXPECT_EQ(reading.fault, c.fault);
+    EXPECT_STREQ(reading.stop, c.rest);
+    EXPECT_EQ(reading.value, c.value);
+    EXPECT_EQ(markedCount(masks) == 0, c.fault != ItemFault::None) << "a fault exactly when nothing is marked";
+  }
+}
+
 struct LineCase {
   std::string text;
   bool used;
@@ -463,14 +503,6 @@ TEST(CronTableMatch, LinesThatNeverMatch) {
     }
     EXPECT_EQ(matches, 0);
   }
-}
-
-TEST(CronTableMatch, ClearMasksLeavesNoFlag) {
-  ScheduleMasks masks = masksOf("* * * * * job");
-  ASSERT_EQ(markedCount(masks), 60u + 24u + 32u + 13u + 8u);
-  cron::clearMasks(masks);
-  EXPECT_EQ(markedCount(masks), 0u);
-  EXPECT_FALSE(cron::lineMatches(masks, timeOf(6, 1, 1, 0, 0)));
 }
 
 // Notepad's byte-order marks: the scheduler's own scan skips a UTF-8 mark
