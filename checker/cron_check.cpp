@@ -202,9 +202,7 @@ void countFindings(const FindingList& findings, Summary& summary) {
   summary.warnings += findings.dropped;
 }
 
-void printPlural(std::FILE* out, int count, const char* one, const char* many) {
-  std::fprintf(out, "%d %s", count, count == 1 ? one : many);
-}
+const char* plural(int count, const char* one, const char* many) { return count == 1 ? one : many; }
 
 // The table as the scheduler reads it, one piece ahead: whether a piece
 // ends its physical line short of 255 characters is only known once the
@@ -325,21 +323,11 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
 
 void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options) {
   std::fprintf(out, "Zeile %d: ", report.where.number);
-  switch (report.kind) {
-    case LineKind::Comment:
-      std::fprintf(out, "Kommentar\n");
-      break;
-    case LineKind::Skipped:
-      if (report.skip == SkipReason::Empty) {
-        std::fprintf(out, "uebersprungen (leer)\n");
-      } else {
-        std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
-      }
-      break;
-    case LineKind::Used:
-      std::fprintf(out, "benutzt: %s\n", report.text);
-      break;
-  }
+  if (report.kind == LineKind::Comment) std::fprintf(out, "Kommentar\n");
+  if (report.kind == LineKind::Used) std::fprintf(out, "benutzt: %s\n", report.text);
+  if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) std::fprintf(out, "uebersprungen (leer)\n");
+  if (report.kind == LineKind::Skipped && report.skip != SkipReason::Empty)
+    std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
 
   if (report.kind == LineKind::Used) {
     const char* separator = "  ";
@@ -370,32 +358,20 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
 
 void countLine(const LineReport& report, Summary& summary) {
   ++summary.lines;
-  switch (report.kind) {
-    case LineKind::Comment:
-      ++summary.comments;
-      break;
-    case LineKind::Skipped:
-      ++summary.skipped;
-      break;
-    case LineKind::Used:
-      ++summary.used;
-      if (report.never != NeverReason::None) ++summary.never;
-      break;
-  }
+  summary.comments += report.kind == LineKind::Comment;
+  summary.skipped += report.kind == LineKind::Skipped;
+  summary.used += report.kind == LineKind::Used;
+  summary.never += report.kind == LineKind::Used && report.never != NeverReason::None;
   countFindings(report.findings, summary);
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {
-  std::fprintf(out, "Zusammenfassung: ");
-  printPlural(out, summary.lines, "Zeile", "Zeilen");
-  std::fprintf(out, ": ");
-  printPlural(out, summary.comments, "Kommentar", "Kommentare");
-  std::fprintf(out, ", %d uebersprungen, %d benutzt, davon %d %s; ", summary.skipped, summary.used,
-               summary.never, summary.never == 1 ? "laeuft nie" : "laufen nie");
-  printPlural(out, summary.warnings, "Warnung", "Warnungen");
-  std::fprintf(out, ", ");
-  printPlural(out, summary.hints, "Hinweis", "Hinweise");
-  std::fprintf(out, ".\n");
+  std::fprintf(out, "Zusammenfassung: %d %s: %d %s, %d uebersprungen, %d benutzt, davon %d %s; %d %s, %d %s.\n",
+               summary.lines, plural(summary.lines, "Zeile", "Zeilen"), summary.comments,
+               plural(summary.comments, "Kommentar", "Kommentare"), summary.skipped, summary.used, summary.never,
+               plural(summary.never, "laeuft nie", "laufen nie"), summary.warnings,
+               plural(summary.warnings, "Warnung", "Warnungen"), summary.hints,
+               plural(summary.hints, "Hinweis", "Hinweise"));
 }
 
 int exitCode(const Summary& summary) {

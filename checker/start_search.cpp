@@ -104,7 +104,7 @@ bool changeWithin(std::time_t hour, ClockChange& change) {
 void findClockChanges(std::time_t from, ClockChanges& changes) {
   changes = ClockChanges{};
   const std::time_t first = from - from % 3600;
-  for (std::time_t hour = first; hour < from + 366 * 24 * 3600 && changes.count < 8; hour += 3600) {
+  for (std::time_t hour = first; hour < from + 366 * 24 * 3600 && changes.count < static_cast<int>(changes.items.size()); hour += 3600) {
     ClockChange change;
     if (changeWithin(hour, change)) changes.items[static_cast<std::size_t>(changes.count++)] = change;
   }
