@@ -372,12 +372,15 @@ TEST_F(CheckerTest, LineVerdicts) {
 
 TEST_F(CheckerTest, SuggestionsForLines) {
   writeFile(joinPath(dir, "x.exe"), "x");
-  EXPECT_EQ(lastSuggestion(check("0 12 31 4,6,9,11 * x\n").findings),
-            "Tag \"30\" statt \"31\" (den gibt es in jedem der Monate)");
-  EXPECT_EQ(lastSuggestion(check("0 12 30,31 2 * x\n").findings),
-            "Tag \"28\" statt \"30,31\" (den gibt es in jedem der Monate)");
-  EXPECT_EQ(lastSuggestion(check("\t# 0 12 * * * alt\n").findings),
-            "ohne den Leerraum davor: \"# 0 12 * * * alt\"");
+  const struct {
+    const char* line;
+    const char* suggestion;
+  } cases[] = {
+      {"0 12 31 4,6,9,11 * x\n", "Tag \"30\" statt \"31\" (den gibt es in jedem der Monate)"},
+      {"0 12 30,31 2 * x\n", "Tag \"28\" statt \"30,31\" (den gibt es in jedem der Monate)"},
+      {"\t# 0 12 * * * alt\n", "ohne den Leerraum davor: \"# 0 12 * * * alt\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lastSuggestion(check(c.line).findings), c.suggestion) << c.line;
 }
 
 TEST_F(CheckerTest, NextStartsInTheLogsStampLayout) {
