@@ -62,11 +62,9 @@ void judge(Audit& audit, const char* path, const Subject& subject, FindingList& 
   const platform::AccessCheck check = platform::otherWriters(path, audit.serviceAccount, writers);
   if (check == platform::AccessCheck::Missing) return;
   if (check == platform::AccessCheck::Unreadable) {
-    if (Report* r = addFinding(findings, Finding::AccessUnknown)) {
-      appendFormat(r->message, sizeof r->message,
-                   "Rechte von \"%s\" nicht lesbar (Fehler %u); ob andere es aendern koennen, bleibt offen", path,
-                   static_cast<unsigned>(platform::lastError()));
-    }
+    addFinding(findings, Finding::AccessUnknown,
+               "Rechte von \"%s\" nicht lesbar (Fehler %u); ob andere es aendern koennen, bleibt offen", path,
+               static_cast<unsigned>(platform::lastError()));
     return;
   }
   if (writers.count == 0) return;

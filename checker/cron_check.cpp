@@ -9,77 +9,37 @@
 #include "platform/service_client.h"
 #include "scheduler/cron_log.h"
 #include "scheduler/job_start.h"
-#include "scheduler/service_shell.h"
+#include "scheduler/scheduler_loop.h"
 #include "settings/install_settings.h"
 
 namespace checker {
 
 namespace {
 
-constexpr std::size_t kPathSize = 256;
-// ".\" and a suffix around a 255-character program, below a folder.
-constexpr std::size_t kResolvedSize = 2 * kPathSize + 16;
-
-// White space as the table's reader knows it.
-constexpr bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-const char* skipSpace(const char* p) {
-  while (isSpace(*p)) ++p;
-  return p;
-}
-
-int countWords(const char* p) {
-  int words = 0;
-  for (;;) {
-    p = skipSpace(p);
-    if (*p == '\0') return words;
-    ++words;
-    while (*p != '\0' && !isSpace(*p)) ++p;
-  }
-}
+using cron::isSpace;
+using cron::skipSpace;
+using scheduler::kPathSize;
 
 // Only for saying why splitCronLine skipped a line; it decided.
 SkipReason skipReason(const char* text) {
-  const int words = countWords(text);
-  if (words == 0) return SkipReason::Empty;
-  if (words < 5) return SkipReason::FewerThanFiveFields;
-  return SkipReason::NoCommand;
+  const int items = cron::lineItems(text);
+  return items == 0 ? SkipReason::Empty : items < 5 ? SkipReason::FewerThanFiveFields : SkipReason::NoCommand;
 }
 
 const char* skipText(SkipReason reason) {
-  switch (reason) {
-    case SkipReason::Empty:
-      return "leer";
-    case SkipReason::FewerThanFiveFields:
-      return "weniger als fuenf Felder";
-    case SkipReason::NoCommand:
-      return "kein Befehl";
-    case SkipReason::None:
-      break;
-  }
-  return "";
+  constexpr const char* kTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
+  return kTexts[static_cast<int>(reason)];
 }
 
 const char* neverText(NeverReason reason) {
-  switch (reason) {
-    case NeverReason::Minute:
-      return "die Minute markiert nichts";
-    case NeverReason::Hour:
-      return "die Stunde markiert nichts";
-    case NeverReason::Day:
-      return "kein Tag 1-31 markiert";
-    case NeverReason::Month:
-      return "kein Monat 1-12 markiert";
-    case NeverReason::Weekday:
-      return "kein Wochentag 0-6 markiert";
-    case NeverReason::NoSuchDate:
-      return "keinen der Tage gibt es in einem der Monate";
-    case NeverReason::None:
-      break;
-  }
-  return "";
+  constexpr const char* kTexts[] = {"",
+                                    "die Minute markiert nichts",
+                                    "die Stunde markiert nichts",
+                                    "kein Tag 1-31 markiert",
+                                    "kein Monat 1-12 markiert",
+                                    "kein Wochentag 0-6 markiert",
+                                    "keinen der Tage gibt es in einem der Monate"};
+  return kTexts[static_cast<int>(reason)];
 }
 
 // The text for the console: no newline, and no control character that
@@ -103,81 +63,72 @@ void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
   if (n > 0 && stamp[n - 1] == '\n') stamp[n - 1] = '\0';
 }
 
-const char* fieldTextOf(const cron::CronLine& line, int index) {
-  const char* const texts[] = {line.minute, line.hour, line.dayOfMonth, line.month, line.dayOfWeek};
-  return texts[index];
-}
-
-bool restricted(const Marks& marks, const FieldInfo& info) {
-  for (int v = info.first; v <= info.last; ++v) {
-    if (!marks.on[static_cast<std::size_t>(v)]) return true;
-  }
-  return false;
-}
-
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
   if (isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
-    if (Report* r = addFinding(report.findings, Finding::HashNotFirst)) {
-      appendFormat(
-          r->message, sizeof r->message,
-          "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen");
-      char trimmed[cron::kLineBufferSize];
-      copyForDisplay(trimmed, skipSpace(pieceText));
-      appendFormat(r->suggestion, sizeof r->suggestion, "ohne den Leerraum davor: \"%s\"", trimmed);
-    }
+    char trimmed[cron::kLineBufferSize];
+    copyForDisplay(trimmed, skipSpace(pieceText));
+    suggest(addFinding(report.findings, Finding::HashNotFirst,
+                       "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen"),
+            "ohne den Leerraum davor: \"%s\"", trimmed);
   }
   if (where.overlong) {
-    if (Report* r = addFinding(report.findings, Finding::OverlongPiece)) {
-      appendFormat(r->message, sizeof r->message,
-                   "Teil %d der Datei-Zeile %d, die laenger als 255 Zeichen ist: der Dienst liest hoechstens "
-                   "255 Zeichen am Stueck, jedes Stueck gilt als eigene Zeile",
-                   where.piece, where.fileLine);
-      appendFormat(r->suggestion, sizeof r->suggestion,
-                   "die Zeile kuerzen, etwa den Befehl in eine Batchdatei legen");
-    }
+    suggest(addFinding(report.findings, Finding::OverlongPiece,
+                       "Teil %d der Datei-Zeile %d, die laenger als 255 Zeichen ist: der Dienst liest hoechstens "
+                       "255 Zeichen am Stueck, jedes Stueck gilt als eigene Zeile",
+                       where.piece, where.fileLine),
+            "die Zeile kuerzen, etwa den Befehl in eine Batchdatei legen");
+  }
+}
+
+// "laeuft am 28.03.2027 nicht (02:00-02:59), laeuft am 31.10.2027 zweimal
+// (02:00-02:59)": the scheduler matches the wall clock, so a nightly job
+// in such an hour misses a night and runs twice on another.
+void addClockFinding(const ClockChanges& changes, LineReport& report) {
+  Report* r = nullptr;
+  for (int i = 0; i < changes.count; ++i) {
+    const ClockChange& c = changes.items[static_cast<std::size_t>(i)];
+    if (!startsWithin(report.masks, c)) continue;
+    const bool first = r == nullptr;
+    if (first && (r = addFinding(report.findings, Finding::ClockChange, "Zeitumstellung: ")) == nullptr) return;
+    const int from = c.wall.tm_hour * 60 + c.wall.tm_min;
+    const int last = from + c.minutes - 1;
+    appendFormat(r->message, sizeof r->message, "%slaeuft am %02d.%02d.%04d %s (%02d:%02d-%02d:%02d)",
+                 first ? "" : ", ", c.wall.tm_mday, c.wall.tm_mon + 1, c.wall.tm_year + 1900,
+                 c.repeated ? "zweimal" : "nicht", from / 60, from % 60, last / 60, last % 60);
+    if (first) suggest(r, "fuer genau einen Start am Tag eine Zeit ausserhalb davon waehlen");
   }
 }
 
 void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
-    if (Report* r = addFinding(report.findings, Finding::NoSuchDate)) {
-      appendFormat(
-          r->message, sizeof r->message,
-          "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
-          line.dayOfMonth, line.month);
-      appendFormat(r->suggestion, sizeof r->suggestion,
-                   "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)",
-                   shortestMarkedMonthDays(report.masks), line.dayOfMonth);
-    }
+    suggest(addFinding(report.findings, Finding::NoSuchDate,
+                       "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
+                       line.dayOfMonth, line.month),
+            "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)", shortestMarkedMonthDays(report.masks),
+            line.dayOfMonth);
     return;
   }
   if (report.never != NeverReason::None) return;
 
-  const Marks days = marksOf(report.masks, cron::kDayOfMonthMax);
-  const Marks weekdays = marksOf(report.masks, cron::kDayOfWeekMax);
   if (report.startCount == 0) {
     char until[scheduler::kStampSize];
     stampOf(options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600, until);
-    if (Report* r = addFinding(report.findings, Finding::NoStartWithinSearch)) {
-      appendFormat(r->message, sizeof r->message,
-                   "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und "
-                   "Wochentag zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
-                   until);
-    }
+    addFinding(report.findings, Finding::NoStartWithinSearch,
+               "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und Wochentag "
+               "zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
+               until);
   }
-  if (leapYearsOnly(report.masks)) {
-    if (Report* r = addFinding(report.findings, Finding::LeapYearsOnly)) {
-      appendFormat(r->message, sizeof r->message, "laeuft nur am 29. Februar, also nur in Schaltjahren");
-    }
-  }
-  if (restricted(days, fieldInfo(cron::kDayOfMonthMax)) &&
-      restricted(weekdays, fieldInfo(cron::kDayOfWeekMax))) {
-    if (Report* r = addFinding(report.findings, Finding::BothDayFields)) {
-      appendFormat(r->message, sizeof r->message,
-                   "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen "
-                   "anderen cron-Programmen");
-    }
+  if (leapYearsOnly(report.masks))
+    addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
+  if (options.changes != nullptr) addClockFinding(*options.changes, report);
+  const FieldSpec& day = cron::fieldSpec(Field::DayOfMonth);
+  const FieldSpec& weekday = cron::fieldSpec(Field::DayOfWeek);
+  if (!marksAllClockValues(marksOf(report.masks, day.field), day) &&
+      !marksAllClockValues(marksOf(report.masks, weekday.field), weekday)) {
+    addFinding(report.findings, Finding::BothDayFields,
+               "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "
+               "cron-Programmen");
   }
 }
 
@@ -186,23 +137,46 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
 void addProgramFinding(const CheckOptions& options, LineReport& report) {
   scheduler::JobCommand job;
   if (!scheduler::buildJobCommand(report.line.command, job)) return;
-  char resolved[kResolvedSize] = "";
+  char resolved[kAuditPathSize] = "";
   const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
   if (options.audit != nullptr && resolved[0] != '\0') {
     auditProgram(*options.audit, resolved, found, report.findings);
   }
   if (found) return;
-  if (Report* r = addFinding(report.findings, Finding::ProgramNotFound)) {
-    appendFormat(r->message, sizeof r->message, "Programm \"%s\" auf diesem Rechner nicht gefunden",
-                 job.program);
-    if (resolved[0] != '\0') {
-      appendFormat(r->message, sizeof r->message,
-                   ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
-    }
-    appendFormat(
-        r->suggestion, sizeof r->suggestion,
-        "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
-        options.serviceFolder);
+  Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
+                         job.program);
+  if (r != nullptr && resolved[0] != '\0') {
+    appendFormat(r->message, sizeof r->message,
+                 ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
+  }
+  suggest(r, "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
+          options.serviceFolder);
+}
+
+// Notepad saves UTF-8 unless told otherwise; the scheduler and the
+// programs it starts read the ANSI code page.
+constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen";
+
+// A job path written as UTF-8 ("Pr\xc3\xbcfung.bat") is not the file that
+// the ANSI calls find; its entry is logged all the same.
+void addHighByteFinding(LineReport& report) {
+  if (!hasHighByte(report.line.command)) return;
+  suggest(addFinding(report.findings, Finding::HighBytes,
+                     "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+                     "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht"),
+          "%s und die Zeile pruefen", kSaveAsAnsi);
+}
+
+void addMarkFinding(cron::TableMark mark, FindingList& findings) {
+  if (mark == cron::TableMark::Utf8) {
+    addFinding(findings, Finding::Utf8Mark,
+               "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
+               "ueberspringt sie");
+  } else if (mark == cron::TableMark::Utf16) {
+    suggest(addFinding(findings, Finding::Utf16Table,
+                       "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
+                       "Dienst keine Zeile, kein Job laeuft"),
+            "%s", kSaveAsAnsi);
   }
 }
 
@@ -228,9 +202,7 @@ void countFindings(const FindingList& findings, Summary& summary) {
   summary.warnings += findings.dropped;
 }
 
-void printPlural(std::FILE* out, int count, const char* one, const char* many) {
-  std::fprintf(out, "%d %s", count, count == 1 ? one : many);
-}
+const char* plural(int count, const char* one, const char* many) { return count == 1 ? one : many; }
 
 // The table as the scheduler reads it, one piece ahead: whether a piece
 // ends its physical line short of 255 characters is only known once the
@@ -274,16 +246,10 @@ bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceIn
   return true;
 }
 
+// 0 to 100, in at most three digits.
 bool parseCount(const char* text, int& count) {
-  int value = 0;
-  int digits = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || ++digits > 3) return false;
-    value = value * 10 + (*p - '0');
-  }
-  if (digits == 0 || value > kMaxStarts) return false;
-  count = value;
-  return true;
+  const char* end = std::strlen(text) <= 3 && text[0] >= '0' && text[0] <= '9' ? cron::readNumber(text, count) : nullptr;
+  return end != nullptr && *end == '\0' && count <= kMaxStarts;
 }
 
 // The account the installed service runs under; "" when there is none.
@@ -291,7 +257,7 @@ void serviceAccountOf(char* account, std::size_t size) {
   account[0] = '\0';
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerConnect);
   if (manager == nullptr) return;
-  platform::ScHandle service = platform::openService(manager, scheduler::kServiceName, platform::kServiceQueryConfig);
+  platform::ScHandle service = platform::openService(manager, settings::kServiceName, platform::kServiceQueryConfig);
   if (service != nullptr) {
     if (!platform::queryServiceAccount(service, account, size)) account[0] = '\0';
     platform::closeServiceHandle(service);
@@ -340,10 +306,8 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   // other fields and its "program" are words of a comment.
   if (*skipSpace(pieceText) == '#') return;
 
-  for (int i = 0; i < 5; ++i) {
-    const FieldInfo& info = kFieldInfos[static_cast<std::size_t>(i)];
-    checkField(fieldTextOf(report.line, i), info, marksOf(report.masks, info.field), report.findings);
-  }
+  for (const FieldSpec& spec : cron::kFields)
+    checkField(cron::fieldText(report.line, spec.field), spec, marksOf(report.masks, spec.field), report.findings);
   if (report.never == NeverReason::None) {
     // At least one start is looked for even when none is shown: a line
     // without one in eight years is worth a warning.
@@ -353,33 +317,24 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
                                    report.starts.data(), wanted);
   }
   addCombinationFindings(options, report);
+  addHighByteFinding(report);
   addProgramFinding(options, report);
 }
 
 void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options) {
   std::fprintf(out, "Zeile %d: ", report.where.number);
-  switch (report.kind) {
-    case LineKind::Comment:
-      std::fprintf(out, "Kommentar\n");
-      break;
-    case LineKind::Skipped:
-      if (report.skip == SkipReason::Empty) {
-        std::fprintf(out, "uebersprungen (leer)\n");
-      } else {
-        std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
-      }
-      break;
-    case LineKind::Used:
-      std::fprintf(out, "benutzt: %s\n", report.text);
-      break;
-  }
+  if (report.kind == LineKind::Comment) std::fprintf(out, "Kommentar\n");
+  if (report.kind == LineKind::Used) std::fprintf(out, "benutzt: %s\n", report.text);
+  if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) std::fprintf(out, "uebersprungen (leer)\n");
+  if (report.kind == LineKind::Skipped && report.skip != SkipReason::Empty)
+    std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
 
   if (report.kind == LineKind::Used) {
     const char* separator = "  ";
-    for (const FieldInfo& info : kFieldInfos) {
+    for (const FieldSpec& spec : cron::kFields) {
       char marked[kMessageSize];
-      describeMarks(marksOf(report.masks, info.field), info, marked, sizeof marked);
-      std::fprintf(out, "%s%s %s", separator, info.name, marked);
+      describeMarks(marksOf(report.masks, spec.field), spec, marked, sizeof marked);
+      std::fprintf(out, "%s%s %s", separator, spec.german, marked);
       separator = " | ";
     }
     std::fprintf(out, "\n");
@@ -403,32 +358,20 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
 
 void countLine(const LineReport& report, Summary& summary) {
   ++summary.lines;
-  switch (report.kind) {
-    case LineKind::Comment:
-      ++summary.comments;
-      break;
-    case LineKind::Skipped:
-      ++summary.skipped;
-      break;
-    case LineKind::Used:
-      ++summary.used;
-      if (report.never != NeverReason::None) ++summary.never;
-      break;
-  }
+  summary.comments += report.kind == LineKind::Comment;
+  summary.skipped += report.kind == LineKind::Skipped;
+  summary.used += report.kind == LineKind::Used;
+  summary.never += report.kind == LineKind::Used && report.never != NeverReason::None;
   countFindings(report.findings, summary);
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {
-  std::fprintf(out, "Zusammenfassung: ");
-  printPlural(out, summary.lines, "Zeile", "Zeilen");
-  std::fprintf(out, ": ");
-  printPlural(out, summary.comments, "Kommentar", "Kommentare");
-  std::fprintf(out, ", %d uebersprungen, %d benutzt, davon %d %s; ", summary.skipped, summary.used,
-               summary.never, summary.never == 1 ? "laeuft nie" : "laufen nie");
-  printPlural(out, summary.warnings, "Warnung", "Warnungen");
-  std::fprintf(out, ", ");
-  printPlural(out, summary.hints, "Hinweis", "Hinweise");
-  std::fprintf(out, ".\n");
+  std::fprintf(out, "Zusammenfassung: %d %s: %d %s, %d uebersprungen, %d benutzt, davon %d %s; %d %s, %d %s.\n",
+               summary.lines, plural(summary.lines, "Zeile", "Zeilen"), summary.comments,
+               plural(summary.comments, "Kommentar", "Kommentare"), summary.skipped, summary.used, summary.never,
+               plural(summary.never, "laeuft nie", "laufen nie"), summary.warnings,
+               plural(summary.warnings, "Warnung", "Warnungen"), summary.hints,
+               plural(summary.hints, "Hinweis", "Hinweise"));
 }
 
 int exitCode(const Summary& summary) {
@@ -437,7 +380,8 @@ int exitCode(const Summary& summary) {
 }
 
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
-  std::FILE* table = platform::openFile(path, "r");
+  cron::TableMark mark = cron::TableMark::None;
+  std::FILE* table = cron::openTable(path, &mark);
   if (table == nullptr) {
     std::fprintf(out, "Tabelle \"%s\" nicht lesbar.\n", path);
     return kExitNotRead;
@@ -446,11 +390,14 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   stampOf(options.from, from);
   std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, from);
   Summary summary;
-  if (options.audit != nullptr) {
-    FindingList tableFindings;
-    auditTable(*options.audit, path, tableFindings);
-    printFindings(out, tableFindings, "");
-    countFindings(tableFindings, summary);
+  FindingList tableFindings;
+  if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
+  addMarkFinding(mark, tableFindings);
+  printFindings(out, tableFindings, "");
+  countFindings(tableFindings, summary);
+  if (mark == cron::TableMark::Utf16) {
+    std::fclose(table);
+    return kExitSomeNever;
   }
   std::fprintf(out, "\n");
 
@@ -519,6 +466,9 @@ int cronCheckMain(int argc, char** argv) {
   // within its first second: starts count from the next one.
   const std::time_t now = std::time(nullptr);
   options.from = now - now % 60 + 60;
+  static ClockChanges changes;
+  findClockChanges(options.from, changes);
+  options.changes = &changes;
 
   const int code = checkTable(path, options, stdout);
   std::fflush(stdout);

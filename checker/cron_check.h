@@ -44,6 +44,7 @@ struct CheckOptions {
   int starts;                 // how many starts to show per used line
   const char* serviceFolder;  // where the service looks for a program without a path
   Audit* audit;               // who else may change what runs; nullptr: not asked
+  const ClockChanges* changes;  // the time zone's changes within a year; nullptr: not asked
 };
 
 struct LineReport {

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "platform/bounded_text.h"
-
 namespace checker {
 
 namespace {
@@ -13,34 +11,6 @@ constexpr const char* kWeekdayShort[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa
 constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// A number the way the scheduler reads one: a sign, digits, and nothing
-// beyond the 32-bit int range (the scheduler takes such a text as no
-// number at all). Only used to say why; parseField decides.
-struct Number {
-  bool read = false;
-  bool tooLarge = false;
-  long long value = 0;
-  const char* end = nullptr;  // after the digits
-};
-
-Number scanNumber(const char* p) {
-  constexpr long long kIntMax = 2147483647LL;
-  Number n;
-  n.end = p;
-  const bool negative = *p == '-';
-  if (*p == '+' || *p == '-') ++p;
-  if (!isDigit(*p)) return n;
-  long long magnitude = 0;
-  for (; isDigit(*p); ++p) {
-    if (magnitude <= kIntMax + 1) magnitude = magnitude * 10 + (*p - '0');
-  }
-  n.end = p;
-  n.tooLarge = magnitude > kIntMax + (negative ? 1 : 0);
-  n.read = !n.tooLarge;
-  n.value = negative ? -magnitude : magnitude;
-  return n;
-}
 
 // Names that other cron programs, or a German hand, put in a field. A run
 // of letters is the name when it begins the full word and is at least
@@ -80,58 +50,38 @@ bool lookUp(const Name (&names)[N], const char* run, std::size_t length, int& va
   return false;
 }
 
-// A name of this field's own kind; a day name in the month field is none.
-bool nameOfField(const char* run, std::size_t length, const FieldInfo& info, int& value) {
-  if (info.field == cron::kDayOfWeekMax) return lookUp(kWeekdayNames, run, length, value);
-  if (info.field == cron::kMonthMax) return lookUp(kMonthNames, run, length, value);
-  return false;
+// A name of the field's own kind (a day name in the month field is none),
+// or with any kind, of either.
+bool isName(const char* run, std::size_t length, const FieldSpec* spec, int& value) {
+  const bool weekday = spec == nullptr || spec->field == Field::DayOfWeek;
+  const bool month = spec == nullptr || spec->field == Field::Month;
+  return (weekday && lookUp(kWeekdayNames, run, length, value)) || (month && lookUp(kMonthNames, run, length, value));
 }
 
 // True when some run of letters in text is a day or month name of any kind.
 bool holdsName(const char* text) {
   for (const char* p = text; *p != '\0';) {
-    if (!isLetter(*p)) {
-      ++p;
-      continue;
-    }
     const char* run = p;
     while (isLetter(*p)) ++p;
     int value = 0;
-    const std::size_t length = static_cast<std::size_t>(p - run);
-    if (lookUp(kWeekdayNames, run, length, value) || lookUp(kMonthNames, run, length, value)) return true;
+    if (p == run) ++p;
+    else if (isName(run, static_cast<std::size_t>(p - run), nullptr, value)) return true;
   }
   return false;
 }
 
 // value = digits | name
-const char* readValue(const char* p, const FieldInfo& info, int& value) {
-  if (isDigit(*p)) {
-    int v = 0;
-    int digits = 0;
-    for (; isDigit(*p); ++p) {
-      if (++digits > 6) return nullptr;  // no field goes near that
-      v = v * 10 + (*p - '0');
-    }
-    value = v;
-    return p;
-  }
+const char* readValue(const char* p, const FieldSpec& spec, int& value) {
+  if (isDigit(*p)) return cron::readNumber(p, value);
   const char* run = p;
   while (isLetter(*p)) ++p;
-  if (p == run || !nameOfField(run, static_cast<std::size_t>(p - run), info, value)) return nullptr;
-  return p;
-}
-
-bool any(const Marks& marks) {
-  for (bool on : marks.on) {
-    if (on) return true;
-  }
-  return false;
+  return p != run && isName(run, static_cast<std::size_t>(p - run), &spec, value) ? p : nullptr;
 }
 
 // The values of marks that the clock shows; the others never match.
-Marks clockPart(const Marks& marks, const FieldInfo& info) {
+Marks clockPart(const Marks& marks, const FieldSpec& spec) {
   Marks part;
-  for (int v = info.first; v <= info.last; ++v)
+  for (int v = spec.first; v <= spec.last; ++v)
     part.on[static_cast<std::size_t>(v)] = marks.on[static_cast<std::size_t>(v)];
   return part;
 }
@@ -140,38 +90,31 @@ void merge(Marks& into, const Marks& from) {
   for (std::size_t v = 0; v < into.on.size(); ++v) into.on[v] = into.on[v] || from.on[v];
 }
 
-Marks parsedMarks(const char* text, const FieldInfo& info) {
+Marks parsedMarks(const char* text, const FieldSpec& spec) {
   cron::ScheduleMasks scratch{};
-  cron::parseField(text, info.field, scratch);
-  return marksOf(scratch, info.field);
+  cron::parseField(text, spec.field, scratch);
+  return marksOf(scratch, spec.field);
 }
 
 // Runs of marked clock values, each handed to emit(first, last).
 template <typename Emit>
-void forEachRun(const Marks& marks, const FieldInfo& info, Emit emit) {
-  for (int v = info.first; v <= info.last;) {
+void forEachRun(const Marks& marks, const FieldSpec& spec, Emit emit) {
+  for (int v = spec.first; v <= spec.last;) {
     if (!marks.on[static_cast<std::size_t>(v)]) {
       ++v;
       continue;
     }
     int end = v;
-    while (end < info.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
+    while (end < spec.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
     emit(v, end);
     v = end + 1;
   }
 }
 
-bool allClockValues(const Marks& marks, const FieldInfo& info) {
-  for (int v = info.first; v <= info.last; ++v) {
-    if (!marks.on[static_cast<std::size_t>(v)]) return false;
-  }
-  return true;
-}
-
 // The state of one field across its items.
 struct FieldState {
   const char* text;  // the field as read
-  const FieldInfo* info;
+  const FieldSpec* spec;
   bool inList;
   Marks meant;           // what the field should mark, item by item
   bool sure = true;      // every item's meaning is known
@@ -183,163 +126,112 @@ struct FieldState {
 Report* startReport(FieldState& state, FindingList& findings, Finding finding, const char* item) {
   Report* report = addFinding(findings, finding);
   if (report == nullptr) return nullptr;
-  appendFormat(report->message, sizeof report->message, "%s \"%s\"", state.info->name, state.text);
+  appendFormat(report->message, sizeof report->message, "%s \"%s\"", state.spec->german, state.text);
   if (state.inList) appendFormat(report->message, sizeof report->message, ", Eintrag \"%s\"", item);
   appendFormat(report->message, sizeof report->message, ": ");
   state.last = report;
   return report;
 }
 
-// Why an item marks nothing, by what its writer most likely meant: a step
-// or a name first, then where the scheduler's reading of numbers fails.
-Finding explainNothing(const char* item, const FieldState& state, char* why, std::size_t size) {
-  const FieldInfo& info = *state.info;
-  if (state.inList && std::strcmp(item, "*") == 0) {
-    appendFormat(why, size, "\"*\" gilt nur als ganzes Feld, nicht als Listeneintrag");
-    return Finding::StarInList;
-  }
-  if (std::strchr(item, '/') != nullptr) {
-    appendFormat(why, size, "eine Schrittweite (\"/\") gibt es hier nicht");
-    return Finding::Step;
-  }
-  if (holdsName(item)) {
+// The scheduler's reason in words, a name first where one stands: its
+// writer most likely meant one. The format may use the value above the
+// maximum and the maximum.
+struct Wording {
+  cron::ItemFault fault;
+  Finding finding;
+  const char* why;
+};
+constexpr Wording kWordings[] = {
+    {cron::ItemFault::StarInList, Finding::StarInList, "\"*\" gilt nur als ganzes Feld, nicht als Listeneintrag"},
+    {cron::ItemFault::Step, Finding::Step, "eine Schrittweite (\"/\") gibt es hier nicht"},
+    {cron::ItemFault::BeyondInt, Finding::AboveMaximum, "die Zahl ist zu gross"},
+    {cron::ItemFault::Negative, Finding::Negative, "negative Werte gibt es nicht"},
+    {cron::ItemFault::NotAscending, Finding::RangeNotAscending, "der Anfang eines Bereichs muss unter seinem Ende liegen"},
+    {cron::ItemFault::AboveMaximum, Finding::AboveMaximum, "%d liegt ueber dem Hoechstwert %d"},
+};
+
+Finding explainNothing(const char* item, const cron::ItemReading& reading, const FieldSpec& spec, char* why,
+                       std::size_t size) {
+  const bool stepOrStar = reading.fault == cron::ItemFault::StarInList || reading.fault == cron::ItemFault::Step;
+  if (!stepOrStar && holdsName(item)) {
     appendFormat(why, size, "Namen von Tagen und Monaten gibt es hier nicht, nur Zahlen");
     return Finding::Name;
   }
-  if (std::strchr(item, '-') != nullptr) {
-    const Number start = scanNumber(item);
-    if (start.tooLarge) {
-      appendFormat(why, size, "die Zahl ist zu gross");
-      return Finding::AboveMaximum;
-    }
-    if (start.read && start.value < 0) {
-      appendFormat(why, size, "negative Werte gibt es nicht");
-      return Finding::Negative;
-    }
-    if (!start.read || *start.end != '-') {
-      appendFormat(why, size, "kein Bereich aus zwei Zahlen");
-      return Finding::NotANumber;
-    }
-    const Number end = scanNumber(start.end + 1);
-    if (end.tooLarge) {
-      appendFormat(why, size, "die Zahl ist zu gross");
-      return Finding::AboveMaximum;
-    }
-    if (!end.read) {
-      appendFormat(why, size, "kein Bereich aus zwei Zahlen");
-      return Finding::NotANumber;
-    }
-    if (end.value < 0) {
-      appendFormat(why, size, "negative Werte gibt es nicht");
-      return Finding::Negative;
-    }
-    if (start.value >= end.value) {
-      appendFormat(why, size, "der Anfang eines Bereichs muss unter seinem Ende liegen");
-      return Finding::RangeNotAscending;
-    }
-    if (end.value > info.field) {
-      appendFormat(why, size, "%lld liegt ueber dem Hoechstwert %d", end.value, info.field);
-      return Finding::AboveMaximum;
-    }
-  } else {
-    const Number value = scanNumber(item);
-    if (value.tooLarge) {
-      appendFormat(why, size, "die Zahl ist zu gross");
-      return Finding::AboveMaximum;
-    }
-    if (!value.read) {
-      appendFormat(why, size, "keine Zahl");
-      return Finding::NotANumber;
-    }
-    if (value.value > info.field) {
-      appendFormat(why, size, "%lld liegt ueber dem Hoechstwert %d", value.value, info.field);
-      return Finding::AboveMaximum;
-    }
+  for (const Wording& w : kWordings) {
+    if (w.fault != reading.fault) continue;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    appendFormat(why, size, w.why, reading.value, spec.max);
+#pragma GCC diagnostic pop
+    return w.finding;
   }
-  appendFormat(why, size, "nicht lesbar");
+  appendFormat(why, size, "%s", std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl");
   return Finding::NotANumber;
 }
 
-// Where the scheduler's reading of an item that marks something stops:
-// after the second number of a range, after a single number; "*" is read
-// whole.
-const char* unreadRest(const char* item, bool inList) {
-  if (!inList && std::strcmp(item, "*") == 0) return item + 1;
-  const Number start = scanNumber(item);
-  if (!start.read) return item;
-  if (std::strchr(item, '-') == nullptr) return start.end;
-  const Number end = scanNumber(start.end + 1);
-  return end.read ? end.end : start.end;
-}
-
 void checkItem(const char* item, FieldState& state, FindingList& findings) {
-  const FieldInfo& info = *state.info;
-  // "*" is no list item: the scheduler reads it as a number, which it is not.
-  const Marks actual = (state.inList && std::strcmp(item, "*") == 0) ? Marks{} : parsedMarks(item, info);
+  const FieldSpec& spec = *state.spec;
+  cron::ScheduleMasks scratch{};
+  const cron::ItemReading reading = cron::readItem(item, state.inList, cron::flagsOf(scratch, spec.field));
+  const Marks actual = marksOf(scratch, spec.field);
   Marks meant;
-  const bool meantKnown = intendedMarks(item, info, meant);
+  const bool meantKnown = intendedMarks(item, spec, meant);
 
-  if (!any(actual)) {
+  if (reading.fault != cron::ItemFault::None) {
     char why[kMessageSize] = "";
-    const Finding cause = explainNothing(item, state, why, sizeof why);
+    const Finding cause = explainNothing(item, reading, spec, why, sizeof why);
     if (Report* report = startReport(state, findings, cause, item)) {
       appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why,
                    state.inList ? "der Eintrag" : "das Feld");
+      if (hasHighByte(item))
+        appendFormat(report->message, sizeof report->message,
+                     " (Zeichen ueber 127, etwa Umlaute einer als UTF-8 gespeicherten Datei, lesen sich nie als "
+                     "Zahl)");
     }
-    if (meantKnown) {
-      merge(state.meant, meant);
-      state.fixable = true;
-    } else {
-      state.sure = false;
-    }
+    if (meantKnown) merge(state.meant, meant);
+    state.fixable = state.fixable || meantKnown;
+    state.sure = state.sure && meantKnown;
     return;
   }
 
-  const char* rest = unreadRest(item, state.inList);
-  if (*rest != '\0') {
-    const Finding finding = *rest == '/' ? Finding::StepIgnored : Finding::RestIgnored;
+  if (*reading.stop != '\0') {
+    const Finding finding = *reading.stop == '/' ? Finding::StepIgnored : Finding::RestIgnored;
     char marked[kMessageSize] = "";
-    describeMarks(actual, info, marked, sizeof marked);
+    describeMarks(actual, spec, marked, sizeof marked);
     if (Report* report = startReport(state, findings, finding, item)) {
       appendFormat(report->message, sizeof report->message, "%s \"%s\" wird nicht gelesen; %s markiert %s",
-                   finding == Finding::StepIgnored ? "die Schrittweite" : "der Rest", rest,
+                   finding == Finding::StepIgnored ? "die Schrittweite" : "der Rest", reading.stop,
                    state.inList ? "der Eintrag" : "das Feld", marked);
     }
     state.fixable = true;
   }
-  merge(state.meant, meantKnown ? meant : clockPart(actual, info));
+  merge(state.meant, meantKnown ? meant : clockPart(actual, spec));
 }
 
 // "Wochentag "1-5" statt "MON-FRI"", only when the rewrite, read by the
 // scheduler's own parseField, marks exactly the meant clock values.
 void suggestRewrite(const FieldState& state) {
-  const FieldInfo& info = *state.info;
+  const FieldSpec& spec = *state.spec;
   char rewrite[cron::kLineBufferSize] = "";
-  fieldText(state.meant, info, rewrite, sizeof rewrite);
+  fieldText(state.meant, spec, rewrite, sizeof rewrite);
   if (rewrite[0] == '\0' || std::strcmp(rewrite, state.text) == 0) return;
-  const Marks check = clockPart(parsedMarks(rewrite, info), info);
-  if (check.on != clockPart(state.meant, info).on) return;
-  appendFormat(state.last->suggestion, sizeof state.last->suggestion, "%s \"%s\" statt \"%s\"", info.name,
+  if (clockPart(parsedMarks(rewrite, spec), spec).on != clockPart(state.meant, spec).on) return;
+  appendFormat(state.last->suggestion, sizeof state.last->suggestion, "%s \"%s\" statt \"%s\"", spec.german,
                rewrite, state.text);
 }
 
 }  // namespace
 
-void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
+void describeMarks(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
   if (size == 0) return;
   out[0] = '\0';
-  if (allClockValues(marks, info)) {
-    appendFormat(out, size, "%s", info.every);
+  if (marksAllClockValues(marks, spec) || !marksClockValue(marks, spec)) {
+    appendFormat(out, size, "%s", marksAllClockValues(marks, spec) ? everyWord(spec) : noneWord(spec));
     return;
   }
-  if (!marksClockValue(marks, info)) {
-    appendFormat(out, size, "%s", info.none);
-    return;
-  }
-  const bool weekday = info.field == cron::kDayOfWeekMax;
   bool first = true;
   auto value = [&](int v) {
-    if (weekday) {
+    if (spec.field == Field::DayOfWeek) {
       appendFormat(out, size, "%s", kWeekdayShort[v]);
     } else {
       appendFormat(out, size, "%d", v);
@@ -347,29 +239,24 @@ void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::si
   };
   // Runs of three and more read best as a range: "8-17", "Mo-Fr"; two
   // values are a list: "0,1".
-  forEachRun(marks, info, [&](int from, int to) {
+  forEachRun(marks, spec, [&](int from, int to) {
     if (!first) appendFormat(out, size, ",");
     first = false;
     value(from);
-    if (to - from >= 2) {
-      appendFormat(out, size, "-");
-      value(to);
-    } else if (to > from) {
-      appendFormat(out, size, ",");
-      value(to);
-    }
+    if (to > from) appendFormat(out, size, to - from >= 2 ? "-" : ",");
+    if (to > from) value(to);
   });
 }
 
-void fieldText(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
+void fieldText(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
   if (size == 0) return;
   out[0] = '\0';
-  if (allClockValues(marks, info)) {
+  if (marksAllClockValues(marks, spec)) {
     appendFormat(out, size, "*");
     return;
   }
   bool first = true;
-  forEachRun(marks, info, [&](int from, int to) {
+  forEachRun(marks, spec, [&](int from, int to) {
     appendFormat(out, size, first ? "%d" : ",%d", from);
     first = false;
     if (to > from) appendFormat(out, size, "-%d", to);
@@ -381,94 +268,70 @@ void fieldText(const Marks& marks, const FieldInfo& info, char* out, std::size_t
 // A range across the end of the field ("22-2", "FRI-MON") wraps; an end
 // above the maximum is cut to it; a single value with a step runs to the
 // maximum ("5/10" is 5,15,...); 7 of the weekday is Sunday.
-bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
+bool intendedMarks(const char* text, const FieldSpec& spec, Marks& marks) {
   marks = Marks{};
-  const bool weekday = info.field == cron::kDayOfWeekMax;
-  const int rawLast = weekday ? 7 : info.last;
+  const bool weekday = spec.field == Field::DayOfWeek;
+  const int rawLast = spec.max;
   const char* p = text;
-  int start = 0;
-  int end = 0;
+  int start = spec.first;
+  int end = spec.last;
   bool single = false;
   if (*p == '*') {
-    start = info.first;
-    end = info.last;
     ++p;
   } else {
-    p = readValue(p, info, start);
+    p = readValue(p, spec, start);
     if (p == nullptr) return false;
-    if (*p == '-') {
-      p = readValue(p + 1, info, end);
-      if (p == nullptr) return false;
-    } else {
-      end = start;
-      single = true;
-    }
+    end = start;
+    single = *p != '-';
+    if (!single && (p = readValue(p + 1, spec, end)) == nullptr) return false;
   }
   int step = 1;
   if (*p == '/') {
-    ++p;
-    if (!isDigit(*p)) return false;
-    step = 0;
-    for (int digits = 0; isDigit(*p); ++p) {
-      if (++digits > 3) return false;
-      step = step * 10 + (*p - '0');
-    }
-    if (step < 1) return false;
+    if (!isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
     if (single) end = rawLast;
   }
   if (*p != '\0') return false;
-  if (start < info.first || start > rawLast || end < info.first) return false;
+  if (start < spec.first || start > rawLast || end < spec.first) return false;
   if (end > rawLast) end = rawLast;
 
-  auto mark = [&](int v) { marks.on[static_cast<std::size_t>(weekday && v == 7 ? 0 : v)] = true; };
   int index = 0;
   auto walk = [&](int from, int to) {
     for (int v = from; v <= to; ++v) {
-      if (index++ % step == 0) mark(v);
+      if (index++ % step == 0) marks.on[static_cast<std::size_t>(weekday && v == 7 ? 0 : v)] = true;
     }
   };
   if (start <= end) {
     walk(start, end);
   } else {
     walk(start, rawLast);
-    walk(info.first, end);
+    walk(spec.first, end);
   }
   return true;
 }
 
-void checkField(const char* text, const FieldInfo& info, const Marks& fieldMarks, FindingList& findings) {
-  // Cut at commas in a copy, skipping empty items, as the scheduler does.
+void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks, FindingList& findings) {
   char copy[cron::kLineBufferSize];
-  if (!platform::copyText(copy, sizeof copy, text)) return;
+  if (std::strlen(text) >= sizeof copy) return;
+  std::strcpy(copy, text);
   FieldState state;
   state.text = text;
-  state.info = &info;
+  state.spec = &spec;
   state.inList = std::strchr(copy, ',') != nullptr;
-  for (char* item = copy;;) {
-    char* comma = std::strchr(item, ',');
-    if (comma != nullptr) *comma = '\0';
-    if (*item != '\0') checkItem(item, state, findings);
-    if (comma == nullptr) break;
-    item = comma + 1;
-  }
+  cron::forEachItem(copy, [&](const char* item) { checkItem(item, state, findings); });
 
   // Flags the masks hold but the clock never shows. "*" sets flag 7 of the
   // weekday as well, harmlessly: only a 7 written out is a mistake.
-  if (info.field == cron::kDayOfWeekMax && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
-    if (Report* report = addFinding(findings, Finding::SundayAsSeven)) {
-      appendFormat(report->message, sizeof report->message,
-                   "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie", info.name,
-                   text);
-      state.last = report;
-    }
+  const bool dayOrMonth = spec.field == Field::DayOfMonth || spec.field == Field::Month;
+  if (spec.field == Field::DayOfWeek && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
+    Report* report = addFinding(findings, Finding::SundayAsSeven,
+                                "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie",
+                                spec.german, text);
+    if (report != nullptr) state.last = report;
     state.fixable = true;
-  } else if (!marksClockValue(fieldMarks, info) && fieldMarks.on[0] &&
-             (info.field == cron::kDayOfMonthMax || info.field == cron::kMonthMax)) {
-    const bool day = info.field == cron::kDayOfMonthMax;
-    if (Report* report = addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero)) {
-      appendFormat(report->message, sizeof report->message, "%s \"%s\": %s; das Feld passt nie", info.name,
-                   text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
-    }
+  } else if (dayOrMonth && !marksClockValue(fieldMarks, spec) && fieldMarks.on[0]) {
+    const bool day = spec.field == Field::DayOfMonth;
+    addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero, "%s \"%s\": %s; das Feld passt nie",
+               spec.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
   }
 
   if (state.fixable && state.sure && state.last != nullptr) suggestRewrite(state);

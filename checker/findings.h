@@ -1,5 +1,5 @@
-// What CronCheck finds in a table line, and the few facts about the five
-// fields that every part of the checker shares.
+// What CronCheck finds in a table line, and the marks of a field in the
+// one shape the checker reasons about.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -8,41 +8,24 @@
 
 namespace checker {
 
-// The checker reasons about marks of any field in one shape: one flag per
-// value 0..63, whatever the field's maximum.
+using cron::Field;
+using cron::FieldSpec;
+
+// One flag per value 0..63, whatever the field's maximum.
 struct Marks {
   std::array<bool, 64> on{};
 };
 
 // The flags the scheduler's parseField set for a field, copied out.
-Marks marksOf(const cron::ScheduleMasks& masks, int field);
+Marks marksOf(const cron::ScheduleMasks& masks, Field field);
 
-// A field as a user reads it: the values the clock can show (the masks
-// hold more: flag 0 of day and month, flag 7 of the weekday, which the
-// clock never shows), its German name and the words for all and none.
-struct FieldInfo {
-  int field;  // the maximum, which names the field to parseField
-  int first;  // the values the clock shows: first..last
-  int last;
-  const char* name;   // "Minute"
-  const char* every;  // "jede"
-  const char* none;   // "keine"
-};
+// True when marks hold some value the clock gives, or all of them.
+bool marksClockValue(const Marks& marks, const FieldSpec& spec);
+bool marksAllClockValues(const Marks& marks, const FieldSpec& spec);
 
-constexpr std::array<FieldInfo, 5> kFieldInfos = {{
-    {cron::kMinuteMax, 0, 59, "Minute", "jede", "keine"},
-    {cron::kHourMax, 0, 23, "Stunde", "jede", "keine"},
-    {cron::kDayOfMonthMax, 1, 31, "Tag", "jeder", "keiner"},
-    {cron::kMonthMax, 1, 12, "Monat", "jeder", "keiner"},
-    {cron::kDayOfWeekMax, 0, 6, "Wochentag", "jeder", "keiner"},
-}};
-
-// The entry of kFieldInfos for a field named by its maximum (the minute's
-// for any other number).
-const FieldInfo& fieldInfo(int field);
-
-// True when marks hold some value the clock shows.
-bool marksClockValue(const Marks& marks, const FieldInfo& info);
+// The words for all and none: "jede Minute", "jeder Tag".
+const char* everyWord(const FieldSpec& spec);
+const char* noneWord(const FieldSpec& spec);
 
 enum class Finding {
   // A field item that marks nothing, by its cause.
@@ -66,6 +49,8 @@ enum class Finding {
   HashNotFirst,   // "  # ..." is no comment
   OverlongPiece,  // a piece of a line longer than 255 characters
   ProgramNotFound,
+  HighBytes,   // a byte above 127 in the command: saved as UTF-8?
+  Utf16Table,  // the table saved as UTF-16: no line reads
   // Who else may change what runs with the service's rights.
   WritableTable,
   WritableTableFolder,
@@ -75,13 +60,12 @@ enum class Finding {
   // Hints: nothing wrong, but not what users of other cron programs expect.
   BothDayFields,
   LeapYearsOnly,
+  Utf8Mark,     // skipped, as the scheduler skips it
+  ClockChange,  // starts in an hour the time zone skips or repeats
 };
 
-constexpr bool isHint(Finding f) { return f == Finding::BothDayFields || f == Finding::LeapYearsOnly; }
-constexpr bool isWritable(Finding f) {
-  return f == Finding::WritableTable || f == Finding::WritableTableFolder || f == Finding::WritableProgram ||
-         f == Finding::WritableProgramFolder;
-}
+constexpr bool isHint(Finding f) { return f >= Finding::BothDayFields; }
+constexpr bool isWritable(Finding f) { return f >= Finding::WritableTable && f <= Finding::WritableProgramFolder; }
 
 // A message holds a whole table line and some words around it, or two
 // paths and the icacls arguments around them.
@@ -103,6 +87,15 @@ struct FindingList {
 // A new entry to fill, or nullptr when the list is full (then counted as
 // dropped). Message and suggestion start empty.
 Report* addFinding(FindingList& list, Finding finding);
+
+// The same with its message formatted, and a suggestion added to one;
+// both do nothing for nullptr, a full list.
+Report* addFinding(FindingList& list, Finding finding, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void suggest(Report* report, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// True when text holds a byte above 127: an umlaut, or a piece of one
+// saved as UTF-8.
+bool hasHighByte(const char* text);
 
 // snprintf appended to what out holds. Text that does not fit is cut and
 // ends in "..."; false then.

@@ -10,15 +10,14 @@ namespace {
 constexpr int kLongestDays[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr int kCommonDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-template <int Max>
-bool marked(const cron::FieldMask<Max>& mask, int value) {
-  return value >= 0 && value <= Max && mask.flags[static_cast<std::size_t>(value)] != 0;
+bool marked(const cron::ScheduleMasks& masks, cron::Field field, int value) {
+  const auto flags = cron::flagsOf(masks, field);
+  return value >= 0 && static_cast<std::size_t>(value) < flags.size() && flags[static_cast<std::size_t>(value)] != 0;
 }
 
-template <int Max>
-bool anyMarked(const cron::FieldMask<Max>& mask, int first, int last) {
+bool anyMarked(const cron::ScheduleMasks& masks, cron::Field field, int first, int last) {
   for (int v = first; v <= last; ++v) {
-    if (marked(mask, v)) return true;
+    if (marked(masks, field, v)) return true;
   }
   return false;
 }
@@ -26,9 +25,9 @@ bool anyMarked(const cron::FieldMask<Max>& mask, int first, int last) {
 // Some marked day exists in some marked month, in a year with the given
 // month lengths.
 bool someDate(const cron::ScheduleMasks& masks, const int (&days)[13]) {
-  for (int month = 1; month <= 12; ++month) {
-    if (!marked(masks.month, month)) continue;
-    if (anyMarked(masks.dayOfMonth, 1, days[month])) return true;
+  for (int month = 1; month <= cron::kMonthMax; ++month) {
+    if (marked(masks, cron::Field::Month, month) && anyMarked(masks, cron::Field::DayOfMonth, 1, days[month]))
+      return true;
   }
   return false;
 }
@@ -43,8 +42,8 @@ bool localAt(std::time_t t, std::tm& out) {
 // Day, month and weekday all marked: some minute of this local day may
 // match. When not, lineMatches fails for every minute of it.
 bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
-  return marked(masks.dayOfMonth, t.tm_mday) && marked(masks.month, t.tm_mon + 1) &&
-         marked(masks.dayOfWeek, t.tm_wday) && t.tm_wday <= 6;
+  return marked(masks, cron::Field::DayOfMonth, t.tm_mday) && marked(masks, cron::Field::Month, t.tm_mon + 1) &&
+         marked(masks, cron::Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
 }
 
 // Orders local days, or local hours, by the wall clock.
@@ -73,16 +72,64 @@ std::time_t nextUnit(std::time_t t, const std::tm& local, bool day) {
   return back > t ? back : t + 60;
 }
 
+// Minutes from b's wall clock to a's; the two lie within a day or so.
+int wallDistance(const std::tm& a, const std::tm& b) {
+  const int days = a.tm_year != b.tm_year ? (a.tm_year > b.tm_year ? 1 : -1) : a.tm_yday - b.tm_yday;
+  return days * 24 * 60 + (a.tm_hour - b.tm_hour) * 60 + (a.tm_min - b.tm_min);
+}
+
+// A change happens where a minute of calendar time moves the wall clock by
+// other than one minute: found hour by hour, then pinned to its minute.
+bool changeWithin(std::time_t hour, ClockChange& change) {
+  std::tm before;
+  std::tm after;
+  if (!localAt(hour, before) || !localAt(hour + 3600, after) || wallDistance(after, before) == 60) return false;
+  for (std::time_t t = hour + 60; t <= hour + 3600; t += 60) {
+    if (!localAt(t - 60, before) || !localAt(t, after)) return false;
+    const int jump = wallDistance(after, before);
+    if (jump == 1) continue;
+    // Skipped: the minutes before `after` that never showed. Repeated: the
+    // minutes from `after` on, which showed once already.
+    change.repeated = jump < 1;
+    change.minutes = change.repeated ? 1 - jump : jump - 1;
+    change.wall = after;
+    if (!change.repeated) change.wall.tm_min -= change.minutes;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
+void findClockChanges(std::time_t from, ClockChanges& changes) {
+  changes = ClockChanges{};
+  const std::time_t first = from - from % 3600;
+  for (std::time_t hour = first; hour < from + 366 * 24 * 3600 && changes.count < static_cast<int>(changes.items.size()); hour += 3600) {
+    ClockChange change;
+    if (changeWithin(hour, change)) changes.items[static_cast<std::size_t>(changes.count++)] = change;
+  }
+}
+
+bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
+  // The wall minutes of the day, counted from its midnight; the tm_min
+  // of change.wall may lie below 0 (a skip across a full hour).
+  const int first = change.wall.tm_hour * 60 + change.wall.tm_min;
+  for (int m = first; m < first + change.minutes; ++m) {
+    if (m < 0 || m >= 24 * 60) continue;
+    std::tm t = change.wall;
+    t.tm_hour = m / 60;
+    t.tm_min = m % 60;
+    if (cron::lineMatches(masks, t)) return true;
+  }
+  return false;
+}
+
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
-  if (!anyMarked(masks.minute, 0, 59)) return NeverReason::Minute;
-  if (!anyMarked(masks.hour, 0, 23)) return NeverReason::Hour;
-  if (!anyMarked(masks.dayOfMonth, 1, 31)) return NeverReason::Day;
-  if (!anyMarked(masks.month, 1, 12)) return NeverReason::Month;
-  if (!anyMarked(masks.dayOfWeek, 0, 6)) return NeverReason::Weekday;
-  if (!someDate(masks, kLongestDays)) return NeverReason::NoSuchDate;
-  return NeverReason::None;
+  for (const cron::FieldSpec& spec : cron::kFields) {
+    if (!anyMarked(masks, spec.field, spec.first, spec.last))
+      return static_cast<NeverReason>(static_cast<int>(spec.field) + 1);
+  }
+  return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
 }
 
 bool leapYearsOnly(const cron::ScheduleMasks& masks) {
@@ -91,8 +138,8 @@ bool leapYearsOnly(const cron::ScheduleMasks& masks) {
 
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
   int shortest = 0;
-  for (int month = 1; month <= 12; ++month) {
-    if (marked(masks.month, month) && (shortest == 0 || kCommonDays[month] < shortest))
+  for (int month = 1; month <= cron::kMonthMax; ++month) {
+    if (marked(masks, cron::Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
       shortest = kCommonDays[month];
   }
   return shortest;
@@ -107,7 +154,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
   while (found < wanted && t < until && localAt(t, local)) {
     if (!dayMarked(masks, local)) {
       t = nextUnit(t, local, true);
-    } else if (!marked(masks.hour, local.tm_hour)) {
+    } else if (!marked(masks, cron::Field::Hour, local.tm_hour)) {
       t = nextUnit(t, local, false);
     } else if (cron::lineMatches(masks, local)) {
       // The verdict is the scheduler's own; the skips above only save
@@ -116,8 +163,8 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
       t += 60;
     } else {
       int next = local.tm_min + 1;
-      while (next <= 59 && !marked(masks.minute, next)) ++next;
-      t = next <= 59 ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
+      while (next <= cron::kMinuteMax && !marked(masks, cron::Field::Minute, next)) ++next;
+      t = next <= cron::kMinuteMax ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
     }
   }
   return found;

@@ -3,6 +3,7 @@
 // checker asks the same lineMatches, but skips days and hours that the
 // masks rule out.
 #pragma once
+#include <array>
 #include <ctime>
 
 #include "scheduler/cron_table.h"
@@ -10,15 +11,9 @@
 namespace checker {
 
 // Why no local time can ever match, looking at the masks alone.
-enum class NeverReason {
-  None,        // some time matches (though perhaps not in years)
-  Minute,      // no minute 0..59 marked
-  Hour,        // no hour 0..23
-  Day,         // no day 1..31
-  Month,       // no month 1..12
-  Weekday,     // no weekday 0..6
-  NoSuchDate,  // no marked day exists in any marked month
-};
+// Minute to Weekday in the order of cron::Field: no value the clock gives
+// is marked.
+enum class NeverReason { None, Minute, Hour, Day, Month, Weekday, NoSuchDate };
 
 // The masks alone decide: every date, 29 February too, falls on every
 // weekday within the Gregorian cycle, so a line runs some day exactly when
@@ -41,5 +36,26 @@ int shortestMarkedMonthDays(const cron::ScheduleMasks& masks);
 // time ends is two minutes of calendar time, and both run.
 int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
                int wanted);
+
+// Wall-clock minutes that the machine's time zone skips (summer time
+// begins) or repeats (it ends): `minutes` of them from `wall`, a local
+// time of the day they belong to.
+struct ClockChange {
+  bool repeated;
+  std::tm wall;
+  int minutes;
+};
+struct ClockChanges {
+  std::array<ClockChange, 8> items{};
+  int count = 0;
+};
+
+// The changes of the local time that lie within a year from `from`, as
+// the C library's localtime reports them (on Windows the system's zone
+// when TZ is unset).
+void findClockChanges(std::time_t from, ClockChanges& changes);
+
+// True when the line would start at some wall minute of the change.
+bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change);
 
 }  // namespace checker

@@ -1,9 +1,10 @@
 // Horamat, the installer: command line, banner, usage and report blocks.
 #pragma once
+#include "settings/install_settings.h"
 
 namespace installer {
 
-constexpr const char* kServiceName = "Horamat";
+using settings::kServiceName;
 
 void printBanner(const char* freewareLine);
 void printUsage();

@@ -75,7 +75,7 @@ bool startScheduler(const char* installDir, const Clock& clock, SchedulerState& 
 bool scanTable(SchedulerState& state, std::time_t now) {
   // The table path is built afresh for every scan.
   if (!buildPath(state.tablePath, state.installDir, "\\CronTab.txt")) return false;
-  std::FILE* table = platform::openFile(state.tablePath, "r");
+  std::FILE* table = cron::openTable(state.tablePath);
   if (table == nullptr) return false;
 
   // Every line of a scan is matched against the same minute. The local

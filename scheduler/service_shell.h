@@ -3,10 +3,11 @@
 #pragma once
 #include <cstdint>
 #include "platform/service_side.h"
+#include "settings/install_settings.h"
 
 namespace scheduler {
 
-constexpr const char* kServiceName = "Horamat";
+using settings::kServiceName;
 
 extern platform::ServiceStatus serviceStatus;
 extern platform::StatusHandle statusHandle;

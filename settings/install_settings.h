@@ -5,6 +5,10 @@
 
 namespace settings {
 
+// The service's name: the contract between the installer, which registers
+// it, and the scheduler, which registers its control handler under it.
+constexpr const char* kServiceName = "Horamat";
+
 constexpr const char* kSettingsKey = "Software\\Pexa\\Horamat";
 constexpr std::size_t kValueSize = 256;
 // Every name appended to the path ("\CronTab.txt", "\Horamat.log",

@@ -83,6 +83,23 @@ expect_eq "Zusammenfassung" \
   "Zusammenfassung: 1 Zeile: 0 Kommentare, 0 uebersprungen, 1 benutzt, davon 0 laufen nie; 0 Warnungen, 0 Hinweise." \
   "$(tail -1 <<<"$out")"
 
+# Notepad's "UTF-8 mit BOM": the mark is skipped, as the scheduler skips it.
+printf '\357\273\2770 12 * * * %s\\marker_job\n' "$install" > "$work/bom.txt"
+out=$(check_at "$work/bom.txt"); rc=$?
+expect_eq "UTF-8-Markierung: Exitcode 0" 0 "$rc"
+expect_eq "UTF-8-Markierung: Hinweis und erste Zeile benutzt" \
+  "Hinweis: die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst ueberspringt sie|Zeile 1: benutzt: 0 12 * * * $install\\marker_job" \
+  "$(grep -E '^(Hinweis|Zeile)' <<<"$out" | paste -sd'|')"
+
+# A nightly job at 02:30 in Europe/Berlin: the next year's changes of
+# daylight-saving time skip it once and run it twice.
+printf '30 2 * * * %s\\marker_job\n' "$install" > "$work/nacht.txt"
+out=$(TZ=Europe/Berlin check_at "$work/nacht.txt"); rc=$?
+expect_eq "Zeitumstellung: Exitcode 0" 0 "$rc"
+expect_eq "Zeitumstellung: Hinweis mit den Daten" \
+  "  Hinweis: Zeitumstellung: laeuft am 28.03.2027 nicht (02:00-02:59), laeuft am 31.10.2027 zweimal (02:00-02:59)" \
+  "$(grep 'Hinweis: Zeitumstellung' <<<"$out")"
+
 # The same table and job, changeable by everyone: the real program warns
 # of both and ends with 3.
 chmod o+w "$work/gut.txt" "$install/marker_job.exe"

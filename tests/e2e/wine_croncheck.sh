@@ -70,6 +70,27 @@ out=$(croncheck "$winstall\\fehlt.txt"); rc=$?
 expect_eq "fehlende Datei: Exitcode 2" 2 "$rc"
 expect_eq "fehlende Datei: Meldung" "Tabelle \"$winstall\\fehlt.txt\" nicht lesbar." "$out"
 
+# The time zone's changes: msvcrt takes the system's zone when TZ is unset,
+# and Wine takes it from the host's /etc/localtime, here Europe/Berlin in a
+# mount namespace of our own. A nightly job at 02:30 gets the hint, with
+# the last Sundays of March and October within a year from today.
+printf '30 2 * * * notepad\r\n' > "$install/nacht.txt"
+out=$(unshare -m bash -c 'mount --bind /usr/share/zoneinfo/Europe/Berlin /etc/localtime && unset TZ &&
+  wine "$1" "$2" 1' _ "$winstall\\CronCheck.exe" "$winstall\\nacht.txt" </dev/null | tr -d '\r')
+expected=$(python3 - <<'PY'
+import datetime as d
+today = d.date.today()
+def last_sunday(year, month):
+    end = d.date(year, month, 31)
+    return end - d.timedelta(days=(end.weekday() + 1) % 7)
+changes = sorted((last_sunday(y, m), what) for y in (today.year, today.year + 1)
+                 for m, what in ((3, "nicht"), (10, "zweimal"))
+                 if today < last_sunday(y, m) <= today + d.timedelta(days=365))
+print("  Hinweis: Zeitumstellung: " + ", ".join(f"laeuft am {day:%d.%m.%Y} {what} (02:00-02:59)" for day, what in changes))
+PY
+)
+expect_eq "Zeitumstellung in Europe/Berlin, TZ nicht gesetzt" "$expected" "$(grep 'Hinweis: Zeitumstellung' <<<"$out")"
+
 # The installed table, found through the registry.
 out=$(croncheck); rc=$?
 expect_eq "ohne Einstellungen: Exitcode 2" 2 "$rc"

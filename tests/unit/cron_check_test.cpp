@@ -46,10 +46,18 @@ std::string stampOf(std::time_t t) {
   return std::string(stamp, std::strlen(stamp) - 1);
 }
 
+// The field that a maximum names, as parseField's thin entry knows it.
+const cron::FieldSpec& specOf(int max) {
+  for (const cron::FieldSpec& spec : cron::kFields) {
+    if (spec.max == max) return spec;
+  }
+  return cron::kFields[0];
+}
+
 checker::Marks parsed(const char* text, int field) {
   cron::ScheduleMasks masks{};
   cron::parseField(text, field, masks);
-  return checker::marksOf(masks, field);
+  return checker::marksOf(masks, specOf(field).field);
 }
 
 std::vector<Finding> kinds(const checker::FindingList& list, bool withProgram = false) {
@@ -233,7 +241,7 @@ TEST(CheckField, CausesAndRewrites) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     checker::FindingList list;
-    checker::checkField(c.text, checker::fieldInfo(c.field), parsed(c.text, c.field), list);
+    checker::checkField(c.text, specOf(c.field), parsed(c.text, c.field), list);
     EXPECT_EQ(kinds(list), c.findings);
     EXPECT_EQ(lastSuggestion(list), c.suggestion);
   }
@@ -241,13 +249,13 @@ TEST(CheckField, CausesAndRewrites) {
 
 TEST(CheckField, MessagesNameFieldItemAndWhatIsMarked) {
   checker::FindingList list;
-  checker::checkField("0-30/5", checker::fieldInfo(cron::kMinuteMax), parsed("0-30/5", cron::kMinuteMax),
+  checker::checkField("0-30/5", specOf(cron::kMinuteMax), parsed("0-30/5", cron::kMinuteMax),
                       list);
   ASSERT_EQ(list.count, 1);
   EXPECT_STREQ(list.items[0].message,
                "Minute \"0-30/5\": die Schrittweite \"/5\" wird nicht gelesen; das Feld markiert 0-30");
   list = checker::FindingList{};
-  checker::checkField("1,*/5", checker::fieldInfo(cron::kMinuteMax), parsed("1,*/5", cron::kMinuteMax), list);
+  checker::checkField("1,*/5", specOf(cron::kMinuteMax), parsed("1,*/5", cron::kMinuteMax), list);
   ASSERT_EQ(list.count, 1);
   EXPECT_STREQ(list.items[0].message,
                "Minute \"1,*/5\", Eintrag \"*/5\": eine Schrittweite (\"/\") gibt es hier nicht; der Eintrag "
@@ -282,7 +290,7 @@ TEST(DescribeMarks, CompactForm) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     char shown[checker::kMessageSize];
-    checker::describeMarks(parsed(c.text, c.field), checker::fieldInfo(c.field), shown, sizeof shown);
+    checker::describeMarks(parsed(c.text, c.field), specOf(c.field), shown, sizeof shown);
     EXPECT_STREQ(shown, c.shown);
   }
 }
@@ -344,6 +352,10 @@ TEST_F(CheckerTest, LineVerdicts) {
        {Finding::NoStartWithinSearch, Finding::LeapYearsOnly, Finding::BothDayFields}},
       {"0 0 31 2,4 * x\n", LineKind::Used, SkipReason::None, NeverReason::NoSuchDate, {Finding::NoSuchDate}},
       {"0 0 31 1,4 * x\n", LineKind::Used, SkipReason::None, NeverReason::None, {}},  // January has a 31st
+      // an umlaut saved as UTF-8: the ANSI calls look for another file
+      {"0 0 * * * C:\\Jobs\\Pr\xc3\xbc" "fung.bat\n", LineKind::Used, SkipReason::None, NeverReason::None,
+       {Finding::HighBytes}},
+      {"\xc3\xa4 0 * * * x\n", LineKind::Used, SkipReason::None, NeverReason::Minute, {Finding::NotANumber}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -360,12 +372,15 @@ TEST_F(CheckerTest, LineVerdicts) {
 
 TEST_F(CheckerTest, SuggestionsForLines) {
   writeFile(joinPath(dir, "x.exe"), "x");
-  EXPECT_EQ(lastSuggestion(check("0 12 31 4,6,9,11 * x\n").findings),
-            "Tag \"30\" statt \"31\" (den gibt es in jedem der Monate)");
-  EXPECT_EQ(lastSuggestion(check("0 12 30,31 2 * x\n").findings),
-            "Tag \"28\" statt \"30,31\" (den gibt es in jedem der Monate)");
-  EXPECT_EQ(lastSuggestion(check("\t# 0 12 * * * alt\n").findings),
-            "ohne den Leerraum davor: \"# 0 12 * * * alt\"");
+  const struct {
+    const char* line;
+    const char* suggestion;
+  } cases[] = {
+      {"0 12 31 4,6,9,11 * x\n", "Tag \"30\" statt \"31\" (den gibt es in jedem der Monate)"},
+      {"0 12 30,31 2 * x\n", "Tag \"28\" statt \"30,31\" (den gibt es in jedem der Monate)"},
+      {"\t# 0 12 * * * alt\n", "ohne den Leerraum davor: \"# 0 12 * * * alt\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lastSuggestion(check(c.line).findings), c.suggestion) << c.line;
 }
 
 TEST_F(CheckerTest, NextStartsInTheLogsStampLayout) {
@@ -496,6 +511,79 @@ TEST_F(CheckerTest, ExitCodes) {
   EXPECT_NE(missingText.find("nicht lesbar"), std::string::npos);
   // A folder is no table: it either does not open or does not read.
   EXPECT_EQ(run(dir).first, checker::kExitNotRead);
+}
+
+// Notepad's encodings: a UTF-8 mark is skipped as the scheduler skips it
+// (a hint), a table saved as UTF-16 runs nothing, an umlaut in a field
+// marks nothing and one in a command points to the way to save as ANSI.
+TEST_F(CheckerTest, NotepadEncodings) {
+  writeFile(joinPath(dir, "job.exe"), "x");
+  const struct {
+    std::string table;
+    int code;
+    const char* said;
+  } cases[] = {
+      {"\xEF\xBB\xBF" "0 12 * * * job\n", 0,
+       "\nHinweis: die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
+       "ueberspringt sie\n\nZeile 1: benutzt: 0 12 * * * job\n"},
+      {std::string("\xFF\xFE" "0\0 \0" "1\0", 8), 1,
+       "\nWarnung: die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der Dienst "
+       "keine Zeile, kein Job laeuft\n  Vorschlag: in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" "
+       "waehlen\n"},
+      {std::string("\xFE\xFF\0" "0\0 \0" "1", 8), 1, "als UTF-16 gespeichert"},
+      {"0 12 * * * job \xc3\xbc\n", 0,
+       "  Warnung: Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+       "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht\n    Vorschlag: in "
+       "Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen und die Zeile pruefen\n"},
+      {"0 12 * \xc3\xa4 * job\n", 1,
+       "  Warnung: Monat \"\xc3\xa4\": keine Zahl; das Feld markiert nichts (Zeichen ueber 127, etwa Umlaute "
+       "einer als UTF-8 gespeicherten Datei, lesen sich nie als Zahl)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    const auto [code, text] = runTable(c.table);
+    EXPECT_EQ(code, c.code);
+    EXPECT_NE(text.find(c.said), std::string::npos) << text;
+  }
+}
+
+// Starts in an hour that the time zone skips or repeats within the next
+// year, with the dates: in Europe/Berlin 02:00-02:59 on the last Sundays
+// of March and October.
+TEST_F(CheckerTest, HintsForTheChangesOfDaylightSavingTime) {
+  if (!useBerlinRules()) GTEST_SKIP() << "no European rules on this C library";
+  checker::ClockChanges changes;
+  checker::findClockChanges(options.from, changes);
+  options.changes = &changes;
+  const char* both = "Zeitumstellung: laeuft am 28.03.2027 nicht (02:00-02:59), laeuft am 31.10.2027 zweimal "
+                     "(02:00-02:59)";
+  const struct {
+    const char* line;
+    const char* hint;  // "" for none
+  } cases[] = {
+      {"30 2 * * * x\n", both},
+      {"0 1-3 * * * x\n", both},
+      {"* * * * * x\n", both},
+      {"30 2 * 3 * x\n", "Zeitumstellung: laeuft am 28.03.2027 nicht (02:00-02:59)"},
+      {"59 2 * 10 0 x\n", "Zeitumstellung: laeuft am 31.10.2027 zweimal (02:00-02:59)"},
+      {"30 3 * * * x\n", ""},     // outside the hour
+      {"30 2 * * 1-5 x\n", ""},   // the changes fall on Sundays
+      {"30 2 1 * * x\n", ""},
+      {"*/5 2 * * * x\n", ""},    // never runs at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::string hint;
+    const auto& report = check(c.line);
+    for (int i = 0; i < report.findings.count; ++i) {
+      if (report.findings.items[static_cast<std::size_t>(i)].finding == Finding::ClockChange)
+        hint = report.findings.items[static_cast<std::size_t>(i)].message;
+    }
+    EXPECT_EQ(hint, c.hint);
+  }
+  setTimeZone("UTC0");
+  checker::findClockChanges(options.from, changes);
+  EXPECT_EQ(changes.count, 0);
 }
 
 // The whole report of a small table, byte for byte.

@@ -10,6 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "scheduler/scheduler_loop.h"
+#include "tests/support/test_support.h"
+
 namespace {
 
 using cron::CronLine;
@@ -223,6 +226,46 @@ TEST(CronTableField, LongTextIsCutToALineBuffer) {
   ScheduleMasks masks{};
   cron::parseField(text.c_str(), kMin, masks);
   EXPECT_EQ(marked(masks, kMin), std::vector<int>{5});
+}
+
+// What the item reader tells the checker: why an item marked nothing, and
+// where its reading stopped (what follows is not read).
+TEST(CronTableField, ItemReaderSaysWhyAndWhereItStopped) {
+  using cron::ItemFault;
+  const struct {
+    const char* item;
+    bool inList;
+    ItemFault fault;
+    const char* rest;  // after the stop
+    int value;         // the value above the maximum
+  } cases[] = {
+      {"5", false, ItemFault::None, "", 0},
+      {"5x", false, ItemFault::None, "x", 0},
+      {"0-30/5", false, ItemFault::None, "/5", 0},
+      {"1-5-9", true, ItemFault::None, "-9", 0},
+      {"*", false, ItemFault::None, "", 0},
+      {"*", true, ItemFault::StarInList, "*", 0},
+      {"*/5", false, ItemFault::Step, "*/5", 0},
+      {"5-3/2", false, ItemFault::Step, "5-3/2", 0},  // a step before the range's fault
+      {"x", false, ItemFault::NotANumber, "x", 0},
+      {"1x-5", false, ItemFault::NotANumber, "1x-5", 0},
+      {"4294967301", false, ItemFault::BeyondInt, "4294967301", 0},
+      {"1-4294967301", false, ItemFault::BeyondInt, "1-4294967301", 0},
+      {"-5", false, ItemFault::Negative, "-5", 0},
+      {"1--5", false, ItemFault::Negative, "1--5", 0},
+      {"5-5", false, ItemFault::NotAscending, "5-5", 0},
+      {"60", false, ItemFault::AboveMaximum, "60", 60},
+      {"22-61", true, ItemFault::AboveMaximum, "22-61", 61},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.item);
+    ScheduleMasks masks{};
+    const cron::ItemReading reading = cron::readItem(c.item, c.inList, cron::flagsOf(masks, cron::Field::Minute));
+    EXPECT_EQ(reading.fault, c.fault);
+    EXPECT_STREQ(reading.stop, c.rest);
+    EXPECT_EQ(reading.value, c.value);
+    EXPECT_EQ(markedCount(masks) == 0, c.fault != ItemFault::None) << "a fault exactly when nothing is marked";
+  }
 }
 
 struct LineCase {
@@ -462,12 +505,48 @@ TEST(CronTableMatch, LinesThatNeverMatch) {
   }
 }
 
-TEST(CronTableMatch, ClearMasksLeavesNoFlag) {
-  ScheduleMasks masks = masksOf("* * * * * job");
-  ASSERT_EQ(markedCount(masks), 60u + 24u + 32u + 13u + 8u);
-  cron::clearMasks(masks);
-  EXPECT_EQ(markedCount(masks), 0u);
-  EXPECT_FALSE(cron::lineMatches(masks, timeOf(6, 1, 1, 0, 0)));
+// Notepad's byte-order marks: the scheduler's own scan skips a UTF-8 mark
+// at the very start of the table, so its first line runs; nothing else is
+// skipped. Each table holds one line for every minute.
+TEST(CronTableFile, AUtf8MarkAtTheStartIsSkipped) {
+  const struct {
+    const char* what;
+    std::string content;
+    cron::TableMark mark;
+    int entries;
+  } cases[] = {
+      {"no mark", "* * * * * job\n", cron::TableMark::None, 1},
+      {"UTF-8 mark", "\xEF\xBB\xBF* * * * * job\n* * * * * job2\n", cron::TableMark::Utf8, 2},
+      {"UTF-8 mark, no newline", "\xEF\xBB\xBF* * * * * job", cron::TableMark::Utf8, 1},
+      {"only the mark", "\xEF\xBB\xBF", cron::TableMark::Utf8, 0},
+      {"half a mark", "\xEF\xBB* * * * * job\n", cron::TableMark::None, 0},
+      {"a mark on the second line", "* * * * * job\n\xEF\xBB\xBF* * * * * job2\n", cron::TableMark::None, 1},
+      {"UTF-16, little end first", std::string("\xFF\xFE*\0 \0*\0", 8), cron::TableMark::Utf16, 0},
+      {"UTF-16, big end first", std::string("\xFE\xFF\0*\0 \0*", 8), cron::TableMark::Utf16, 0},
+      {"empty", "", cron::TableMark::None, 0},
+  };
+  const std::string dir = testsupport::makeTempDir("bom");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::writeFile(testsupport::joinPath(dir, "CronTab.txt"), c.content);
+    cron::TableMark mark = cron::TableMark::Utf8;
+    std::FILE* file = cron::openTable(testsupport::joinPath(dir, "CronTab.txt").c_str(), &mark);
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(mark, c.mark);
+
+    std::remove(testsupport::joinPath(dir, "Horamat.log").c_str());
+    static scheduler::SchedulerState state;
+    state = scheduler::SchedulerState{};
+    std::snprintf(state.installDir, sizeof state.installDir, "%s", dir.c_str());
+    std::snprintf(state.logPath, sizeof state.logPath, "%s", testsupport::joinPath(dir, "Horamat.log").c_str());
+    ASSERT_TRUE(scheduler::scanTable(state, 0));
+    const std::string log = testsupport::pathExists(state.logPath) ? testsupport::readFile(state.logPath) : "";
+    int entries = 0;
+    for (const std::string& line : testsupport::splitLines(log)) entries += line.rfind("Job gestartet", 0) == 0;
+    EXPECT_EQ(entries, c.entries);
+  }
+  testsupport::removeTree(dir);
 }
 
 }  // namespace
