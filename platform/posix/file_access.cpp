@@ -19,7 +19,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kPathSize = 4096;
+using posix::kPathSize;
 constexpr std::size_t kNameBufferSize = 16384;
 
 void addWriter(Writers& writers, const char* name) {

@@ -23,6 +23,8 @@
 namespace platform::posix {
 
 constexpr std::size_t kPathSize = 4096;
+// A registered command line, an account name.
+constexpr std::size_t kLineSize = 1024;
 
 // The one folder under which the stand-in keeps its registry and services.
 const char* standInRoot();

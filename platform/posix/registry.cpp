@@ -35,13 +35,11 @@ struct StandInKey {
 // not fit or the value name could step out of the key.
 bool registryPath(const char* subKey, const char* name, char* out, std::size_t size) {
   char mapped[kPathSize];
-  if (!posix::toPosixPath(subKey != nullptr ? subKey : "", mapped, sizeof mapped)) return false;
-  if (name != nullptr && (name[0] == '\0' || std::strchr(name, '/') != nullptr ||
-                          std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)) {
-    return false;
-  }
-  int n = std::snprintf(out, size, "%s/registry/HKEY_LOCAL_MACHINE/%s%s%s", posix::standInRoot(),
-                        mapped, name != nullptr ? "/" : "", name != nullptr ? name : "");
+  const bool badName = name != nullptr && (name[0] == '\0' || std::strchr(name, '/') != nullptr ||
+                                           std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0);
+  if (badName || !posix::toPosixPath(subKey != nullptr ? subKey : "", mapped, sizeof mapped)) return false;
+  int n = std::snprintf(out, size, "%s/registry/HKEY_LOCAL_MACHINE/%s%s%s", posix::standInRoot(), mapped,
+                        name != nullptr ? "/" : "", name != nullptr ? name : "");
   return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
@@ -83,9 +81,10 @@ long regQueryValue(RegKey key, const char* name, unsigned char* data, std::uint3
   if (key == nullptr) return kErrorInvalidHandle;
   if (data == nullptr || size == nullptr) return kErrorInvalidParameter;
   char path[kPathSize];
-  if (!registryPath("", name, path, sizeof path)) return kErrorFileNotFound;
   int n = std::snprintf(path, sizeof path, "%s/%s", static_cast<const StandInKey*>(key)->folder, name);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) return kErrorFileNotFound;
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof path || std::strchr(name, '/') != nullptr) {
+    return kErrorFileNotFound;  // no value names with "/" here
+  }
 
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return missingOr(errno);

@@ -32,11 +32,11 @@ namespace platform {
 
 namespace {
 
+using posix::kLineSize;
 using posix::kPathSize;
 
 constexpr std::uint32_t kScManagerCreateService = 0x0002;
 constexpr std::uint32_t kErrorInvalidName = 123;
-constexpr std::size_t kLineSize = 1024;  // a registered command line, an account
 
 char gManager;  // its address is the one manager handle
 

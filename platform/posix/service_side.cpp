@@ -1,17 +1,17 @@
 // The service's side of the stand-in Service Control Manager.
 //
-// A start (service_client.cpp) hands the program an inherited descriptor
-// on which the starter waits, named in the environment. The dispatcher
-// takes it at once and removes the entry, so that jobs the service starts
-// never inherit it; a program started any other way finds none and fails
-// with 1063, as on Windows when it runs from a console.
+// A start (service_start.cpp) hands the program an inherited descriptor on
+// which the starter waits, named in the environment. The dispatcher takes
+// it at once and removes the entry, so that jobs the service starts never
+// inherit it; a program started any other way finds none and fails with
+// 1063, as on Windows when it runs from a console.
 //
-// The dispatcher listens on run/control, writes run/pid, tells the starter
+// The dispatcher listens on run/control, notes run/pid, tells the starter
 // it is connected, runs serviceMain on a thread of its own and serves
-// requests on the calling thread: a control runs the registered handler
-// there, and every request is answered with the status the service then
-// last reported. A reported STOPPED, from whichever thread, ends the
-// dispatcher, and with it every answer: the service is stopped.
+// requests on the calling thread: a control runs the handler there, and
+// every request is answered with the status the service then last
+// reported. A reported STOPPED, from whichever thread, shuts the socket
+// down: the dispatcher returns, and nobody gets an answer any more.
 #include "platform/service_side.h"
 
 #include <cerrno>
@@ -64,31 +64,41 @@ int takeChannel() {
   return given && ::fcntl(posix::kChannelFd, F_SETFD, FD_CLOEXEC) == 0 ? posix::kChannelFd : -1;
 }
 
-// The listening socket at run/control, which only the service's own
-// account (and root) may reach; -1 with *error set on failure.
-int listenForControls(const char* name, std::uint32_t* error) {
+// The socket at run/control, which only the service's own account (and
+// root) may reach, and run/pid. The Windows code of a failure.
+std::uint32_t openDispatcher(const char* name, int* listenFd) {
   sockaddr_un address{};
-  if (!posix::controlAddress(name, &address)) {
-    *error = lastError();
-    return -1;
+  char pidPath[posix::kPathSize];
+  char pid[32];
+  int n = std::snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(::getpid()));
+  if (!posix::controlAddress(name, &address) || !posix::servicePath(name, "run/pid", pidPath, sizeof pidPath)) {
+    return posix::errorFromErrno(ENAMETOOLONG);
   }
-  const char* path = address.sun_path;
-  ::unlink(path);  // left by an earlier run
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::chmod(path, 0600) != 0 || ::listen(fd, 8) != 0) {
-    *error = posix::errorFromErrno(errno);
-    if (fd >= 0) ::close(fd);
-    return -1;
+  ::unlink(address.sun_path);  // left by an earlier run
+  *listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (*listenFd < 0 || ::bind(*listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::chmod(address.sun_path, 0600) != 0 || ::listen(*listenFd, 8) != 0) {
+    return posix::errorFromErrno(errno);
   }
-  return fd;
+  return posix::replaceFile(pidPath, pid, static_cast<std::size_t>(n), 0644);
 }
 
 // Windows' rules, in its order: a service that is stopping takes no
-// control; one that is starting only a stop.
-std::uint32_t refusal(std::uint32_t state, std::uint32_t control) {
-  const bool refused = state == kServiceStopPending || (state == kServiceStartPending && control != kServiceControlStop);
-  return refused ? kErrorServiceCannotAcceptCtrl : kErrorSuccess;
+// control, one that is starting only a stop, and a running one no stop,
+// pause or continue it has not announced.
+std::uint32_t refusal(const ServiceStatus& status, std::uint32_t control) {
+  constexpr std::uint32_t kAcceptPauseContinue = 0x2;
+  constexpr std::uint32_t kErrorInvalidServiceControl = 1052;
+  const std::uint32_t state = status.currentState;
+  const std::uint32_t needs = control == kServiceControlStop ? kServiceAcceptStop
+                              : control == kServiceControlPause || control == kServiceControlContinue
+                                  ? kAcceptPauseContinue
+                                  : 0;
+  if (state == kServiceStopPending || (state == kServiceStartPending && control != kServiceControlStop)) {
+    return kErrorServiceCannotAcceptCtrl;
+  }
+  return state != kServiceStartPending && (status.controlsAccepted & needs) != needs ? kErrorInvalidServiceControl
+                                                                                     : kErrorSuccess;
 }
 
 // One request from one client, handled on the dispatcher's thread.
@@ -99,26 +109,16 @@ void serveRequest(int connection) {
   ControlHandlerFunction handler = nullptr;
   {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    handler = gDispatcher.handler;
-    if (control != posix::kQueryOnly) reply.error = refusal(gDispatcher.status.currentState, control);
+    if (control != posix::kQueryOnly) reply.error = refusal(gDispatcher.status, control);
+    if (control != posix::kQueryOnly && reply.error == kErrorSuccess) handler = gDispatcher.handler;
   }
   // The handler reports through setServiceStatus, which takes the lock.
-  if (control != posix::kQueryOnly && reply.error == kErrorSuccess && handler != nullptr) handler(control);
+  if (handler != nullptr) handler(control);
   {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
     reply.status = gDispatcher.status;
   }
   ::send(connection, &reply, sizeof reply, MSG_NOSIGNAL);
-}
-
-// run/pid: the process id, for tests and scripts that watch the service.
-std::uint32_t writePid(const char* name) {
-  char path[posix::kPathSize];
-  char text[32];
-  int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(::getpid()));
-  return posix::servicePath(name, "run/pid", path, sizeof path)
-             ? posix::replaceFile(path, text, static_cast<std::size_t>(n), 0644)
-             : posix::errorFromErrno(ENAMETOOLONG);
 }
 
 }  // namespace
@@ -131,15 +131,11 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   }
   // From here on every failure is also told to the starter, whose
   // StartService then fails with the same code.
-  std::uint32_t error = kErrorSuccess;
   int listenFd = -1;
-  if (serviceName == nullptr || serviceMain == nullptr ||
-      !copyText(gServiceName, sizeof gServiceName, serviceName)) {
-    error = kErrorInvalidParameter;
-  } else {
-    listenFd = listenForControls(serviceName, &error);
-  }
-  if (error == kErrorSuccess) error = writePid(serviceName);
+  std::uint32_t error = serviceName != nullptr && serviceMain != nullptr &&
+                                copyText(gServiceName, sizeof gServiceName, serviceName)
+                            ? openDispatcher(serviceName, &listenFd)
+                            : kErrorInvalidParameter;
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
     gDispatcher.active = true;
@@ -157,7 +153,6 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   (void)told;  // a starter that gave up has ended the service already
   ::close(channel);
 
-  // A STOPPED report shuts the socket down, which ends a waiting accept.
   for (bool stopped = error != kErrorSuccess; !stopped;) {
     int connection = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     const bool broken = connection < 0 && errno != EINTR && errno != ECONNABORTED;
@@ -172,7 +167,6 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
     // From now on the service's reports and registrations fail (6, 1063).
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
     gDispatcher.active = false;
-    gDispatcher.handler = nullptr;
     gDispatcher.listenFd = -1;
   }
   if (listenFd >= 0) ::close(listenFd);

@@ -25,7 +25,6 @@ namespace platform::posix {
 
 namespace {
 
-constexpr std::size_t kLineSize = 1024;
 constexpr std::size_t kMaxArguments = 32;
 constexpr std::size_t kMaxGroups = 256;
 constexpr std::size_t kPasswdBufferSize = 16384;
