@@ -51,7 +51,7 @@ ServiceHandle* serviceOf(ScHandle handle) {
 
 // A handle for the name; nullptr (with its code) when the manager handle
 // is none or the name is none the store can hold.
-ScHandle newHandle(ScHandle manager, const char* name) {
+ServiceHandle* newHandle(ScHandle manager, const char* name) {
   char folder[kPathSize];
   auto* service = manager == &gManager && posix::servicePath(name, "", folder, sizeof folder)
                       ? new (std::nothrow) ServiceHandle{} : nullptr;
@@ -59,8 +59,6 @@ ScHandle newHandle(ScHandle manager, const char* name) {
   else copyText(service->name, sizeof service->name, name);
   return service;
 }
-
-// ---- registration ----------------------------------------------------
 
 struct Registration {
   char program[kLineSize];
@@ -70,14 +68,13 @@ struct Registration {
 // 1060 when the service is not registered.
 bool readRegistration(const char* name, Registration* reg) {
   char path[kPathSize];
+  char line[kLineSize + 16];
   std::FILE* file = posix::servicePath(name, "config", path, sizeof path) ? std::fopen(path, "re") : nullptr;
   if (file == nullptr) {
-    setLastError(errno == ENOENT || errno == ENOTDIR ? kErrorServiceDoesNotExist
-                                                     : posix::errorFromErrno(errno));
+    setLastError(errno == ENOENT ? kErrorServiceDoesNotExist : posix::errorFromErrno(errno));
     return false;
   }
   *reg = Registration{};
-  char line[kLineSize + 16];
   while (std::fgets(line, sizeof line, file) != nullptr) {
     line[std::strcspn(line, "\n")] = '\0';
     if (std::strncmp(line, "program=", 8) == 0) copyText(reg->program, sizeof reg->program, line + 8);
@@ -94,23 +91,19 @@ void removeServiceFolder(const char* name) {
   if (posix::servicePath(name, "", path, sizeof path)) ::nftw(path, removeEntry, 8, FTW_DEPTH | FTW_PHYS);
 }
 
-// ---- asking the dispatcher ---------------------------------------------
-
-// Sends one request to the service's dispatcher and waits for its reply.
-// 1062 when no dispatcher answers.
+// Sends one request to the service's dispatcher and waits for its answer:
+// 1062 when no dispatcher answers, else the code it answers with.
 bool ask(const char* name, std::uint32_t control, posix::ControlReply* reply) {
   sockaddr_un address{};
   if (!posix::controlAddress(name, &address)) return false;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   timeval wait{posix::kServiceAnswerMs / 1000, 0};
-  std::uint32_t error = kErrorSuccess;
+  std::uint32_t error = kErrorServiceRequestTimeout;
   if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     error = errno == EACCES ? kErrorAccessDenied : kErrorServiceNotActive;
-  } else if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||
-             ::send(fd, &control, sizeof control, MSG_NOSIGNAL) != sizeof control ||
-             ::recv(fd, reply, sizeof *reply, MSG_WAITALL) != sizeof *reply) {
-    error = kErrorServiceRequestTimeout;
-  } else {
+  } else if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0 &&
+             ::send(fd, &control, sizeof control, MSG_NOSIGNAL) == sizeof control &&
+             ::recv(fd, reply, sizeof *reply, MSG_WAITALL) == sizeof *reply) {
     error = reply->error;
   }
   if (fd >= 0) ::close(fd);
@@ -132,44 +125,41 @@ bool running(const char* name) {
 // service to find.
 ScHandle openServiceManager(std::uint32_t access) {
   char services[kPathSize];
-  const char* root = posix::standInRoot();
   const bool change = (access & kScManagerCreateService) != 0;
-  int n = std::snprintf(services, sizeof services, "%s/services", root);
+  int n = std::snprintf(services, sizeof services, "%s/services", posix::standInRoot());
   if (change) {
-    ::mkdir(root, 0755);
+    ::mkdir(posix::standInRoot(), 0755);
     ::mkdir(services, 0755);
   }
   struct stat info{};
-  bool ok = n > 0 && static_cast<std::size_t>(n) < sizeof services &&
-            ((!change && ::stat(services, &info) != 0 && errno == ENOENT) ||
-             (::stat(services, &info) == 0 && S_ISDIR(info.st_mode) &&
-              ::access(services, change ? (W_OK | X_OK) : X_OK) == 0));
+  const bool ok = n > 0 && static_cast<std::size_t>(n) < sizeof services &&
+                  ((!change && ::stat(services, &info) != 0 && errno == ENOENT) ||
+                   (::stat(services, &info) == 0 && S_ISDIR(info.st_mode) &&
+                    ::access(services, change ? (W_OK | X_OK) : X_OK) == 0));
   if (!ok) setLastError(kErrorAccessDenied);
   return ok ? &gManager : nullptr;
 }
 
-ScHandle createService(ScHandle manager, const char* serviceName, const char* displayName,
-                       std::uint32_t access, std::uint32_t serviceType, std::uint32_t startType,
-                       std::uint32_t errorControl, const char* binaryPath, const char* account,
-                       const char* password) {
-  (void)displayName;  // nothing reads them back
-  (void)access;
-  (void)password;
-  ServiceHandle* service = static_cast<ServiceHandle*>(newHandle(manager, serviceName));
+// The display name and the password are stored nowhere: nothing reads
+// them back, and only root can switch users anyway.
+ScHandle createService(ScHandle manager, const char* serviceName, const char*, std::uint32_t,
+                       std::uint32_t serviceType, std::uint32_t startType, std::uint32_t errorControl,
+                       const char* binaryPath, const char* account, const char*) {
+  ServiceHandle* service = newHandle(manager, serviceName);
   char folder[kPathSize];
   char config[kPathSize];
   char text[3 * kLineSize];
   uid_t uid = 0;
   gid_t gid = 0;
   struct stat info{};
-  std::uint32_t error = kErrorSuccess;
-  int n = std::snprintf(text, sizeof text,
-                        "program=%s\ntype=%" PRIu32 "\nstart=%" PRIu32 "\nerror=%" PRIu32 "\naccount=%s\n",
-                        binaryPath != nullptr ? binaryPath : "", serviceType, startType, errorControl,
-                        account != nullptr ? account : "");
+  const int n = std::snprintf(text, sizeof text,
+                              "program=%s\ntype=%" PRIu32 "\nstart=%" PRIu32 "\nerror=%" PRIu32 "\naccount=%s\n",
+                              binaryPath != nullptr ? binaryPath : "", serviceType, startType, errorControl,
+                              account != nullptr ? account : "");
   if (service == nullptr) return nullptr;
-  posix::servicePath(serviceName, "", folder, sizeof folder);
+  std::uint32_t error = kErrorSuccess;
   if (binaryPath == nullptr || binaryPath[0] == '\0' || n < 0 || static_cast<std::size_t>(n) >= sizeof text ||
+      !posix::servicePath(serviceName, "", folder, sizeof folder) ||
       !posix::servicePath(serviceName, "config", config, sizeof config)) {
     error = kErrorInvalidParameter;
   } else if (!posix::isSystemAccount(account) && !posix::lookUpUser(posix::userOfAccount(account), &uid, &gid)) {
@@ -190,21 +180,18 @@ ScHandle createService(ScHandle manager, const char* serviceName, const char* di
   return nullptr;
 }
 
-ScHandle openService(ScHandle manager, const char* serviceName, std::uint32_t access) {
-  (void)access;
+ScHandle openService(ScHandle manager, const char* serviceName, std::uint32_t) {
   Registration reg{};
-  ScHandle service = newHandle(manager, serviceName);
-  if (service != nullptr && !readRegistration(serviceName, &reg)) {
-    delete static_cast<ServiceHandle*>(service);
-    return nullptr;
-  }
-  return service;
+  ServiceHandle* service = newHandle(manager, serviceName);
+  if (service != nullptr && readRegistration(serviceName, &reg)) return service;
+  delete service;
+  return nullptr;
 }
 
 bool startService(ScHandle handle) {
   ServiceHandle* service = serviceOf(handle);
-  if (service == nullptr) return false;
   Registration reg{};
+  if (service == nullptr) return false;
   if (!readRegistration(service->name, &reg)) {
     setLastError(kErrorServiceMarkedForDelete);  // the handle outlived the registration
     return false;
@@ -218,11 +205,10 @@ bool startService(ScHandle handle) {
 
 bool queryServiceStatus(ScHandle handle, ServiceStatus* status) {
   ServiceHandle* service = serviceOf(handle);
+  posix::ControlReply reply{kErrorSuccess, {kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}};
   if (service == nullptr) return false;
-  posix::ControlReply reply{};
-  const bool answered = ask(service->name, posix::kQueryOnly, &reply);
-  if (!answered && lastError() != kErrorServiceNotActive) return false;
-  *status = answered ? reply.status : ServiceStatus{kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0};
+  if (!ask(service->name, posix::kQueryOnly, &reply) && lastError() != kErrorServiceNotActive) return false;
+  *status = reply.status;
   return true;
 }
 
@@ -259,10 +245,9 @@ bool queryServiceAccount(ScHandle handle, char* account, std::size_t size) {
 }
 
 bool closeServiceHandle(ScHandle handle) {
-  if (handle == &gManager) return true;
-  ServiceHandle* service = serviceOf(handle);
+  ServiceHandle* service = handle == &gManager ? nullptr : serviceOf(handle);
   delete service;
-  return service != nullptr;
+  return handle == &gManager || service != nullptr;
 }
 
 }  // namespace platform

@@ -27,7 +27,6 @@ namespace {
 
 constexpr std::size_t kMaxArguments = 32;
 constexpr std::size_t kMaxGroups = 256;
-constexpr std::size_t kPasswdBufferSize = 16384;
 
 // Everything the new process needs, fixed before the fork: after it, in a
 // copy of a process that may have threads, only async-signal-safe calls
@@ -52,10 +51,8 @@ struct Launch {
 bool parseCommandLine(const char* line, Launch* launch) {
   if (!copyText(launch->arguments, sizeof launch->arguments, line)) return false;
   std::size_t count = 0;
-  char* cursor = launch->arguments;
-  for (;;) {
-    while (*cursor == ' ' || *cursor == '\t') ++cursor;
-    if (*cursor == '\0') break;
+  for (char* cursor = launch->arguments + std::strspn(launch->arguments, " \t"); *cursor != '\0';
+       cursor += std::strspn(cursor, " \t")) {
     if (count == kMaxArguments) return false;
     const char* stops = *cursor == '"' ? "\"" : " \t";
     if (*cursor == '"') ++cursor;
@@ -64,25 +61,8 @@ bool parseCommandLine(const char* line, Launch* launch) {
     if (*cursor != '\0') *cursor++ = '\0';
   }
   launch->argv[count] = nullptr;
-  if (count == 0 || !toPosixPath(launch->argv[0], launch->program, sizeof launch->program)) {
-    return false;
-  }
+  if (count == 0 || !toPosixPath(launch->argv[0], launch->program, sizeof launch->program)) return false;
   launch->argv[0] = launch->program;
-  return true;
-}
-
-// Only root can switch users: any other starter runs the service as
-// itself. The password is never checked.
-bool resolveAccount(const char* account, Launch* launch) {
-  launch->switchUser = !isSystemAccount(account) && ::geteuid() == 0;
-  if (!launch->switchUser) return true;
-  const char* user = userOfAccount(account);
-  launch->groupCount = static_cast<int>(launch->groups.size());
-  if (!lookUpUser(user, &launch->uid, &launch->gid) ||
-      ::getgrouplist(user, launch->gid, launch->groups.data(), &launch->groupCount) < 0) {
-    setLastError(kErrorServiceLogonFailed);
-    return false;
-  }
   return true;
 }
 
@@ -108,14 +88,13 @@ void tell(int channel, std::uint32_t code) {
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
-  if (launch.switchUser &&
-      (::setgroups(static_cast<std::size_t>(launch.groupCount), launch.groups.data()) != 0 ||
-       ::setgid(launch.gid) != 0 || ::setuid(launch.uid) != 0)) {
-    tell(kChannelFd, kErrorServiceLogonFailed);
-    ::_exit(127);
+  std::uint32_t error = kErrorServiceLogonFailed;
+  if (!launch.switchUser || (::setgroups(static_cast<std::size_t>(launch.groupCount), launch.groups.data()) == 0 &&
+                             ::setgid(launch.gid) == 0 && ::setuid(launch.uid) == 0)) {
+    ::execve(launch.program, launch.argv.data(), launch.environment.data());
+    error = errorFromErrno(errno);
   }
-  ::execve(launch.program, launch.argv.data(), launch.environment.data());
-  tell(kChannelFd, errorFromErrno(errno));
+  tell(kChannelFd, error);
   ::_exit(127);
 }
 
@@ -127,7 +106,6 @@ bool launchService(Launch& launch) {
   launch.environment.push_back(channelEntry);  // first: it wins over one inherited
   for (char** entry = environ; *entry != nullptr; ++entry) launch.environment.push_back(*entry);
   launch.environment.push_back(nullptr);
-
   int channel[2];
   if (::pipe2(channel, O_CLOEXEC) != 0) {
     setLastErrorFromErrno();
@@ -140,16 +118,14 @@ bool launchService(Launch& launch) {
     if (::fork() == 0) becomeService(channel[1], launch);
     ::_exit(0);
   }
-  ::close(channel[1]);
   std::uint32_t error = errorFromErrno(errno);
+  ::close(channel[1]);
   pollfd answer{channel[0], POLLIN, 0};
   if (child > 0) {
     ::waitpid(child, nullptr, 0);
-    error = kErrorServiceRequestTimeout;  // also: it ended before connecting
-    if (::poll(&answer, 1, kServiceAnswerMs) == 0) {
-      ::kill(-child, SIGKILL);  // like Windows, end a service that does not connect in time
-    } else if (::read(channel[0], &error, sizeof error) != sizeof error) {
-      error = kErrorServiceRequestTimeout;
+    if (::poll(&answer, 1, kServiceAnswerMs) == 0) ::kill(-child, SIGKILL);  // as Windows does
+    if (answer.revents == 0 || ::read(channel[0], &error, sizeof error) != sizeof error) {
+      error = kErrorServiceRequestTimeout;  // no answer in time, or it ended before connecting
     }
   }
   ::close(channel[0]);
@@ -162,34 +138,39 @@ bool launchService(Launch& launch) {
 bool lookUpUser(const char* user, uid_t* uid, gid_t* gid) {
   passwd entry{};
   passwd* found = nullptr;
-  std::array<char, kPasswdBufferSize> buffer{};
-  if (user[0] == '\0' || ::getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-    return false;
-  }
-  *uid = entry.pw_uid;
-  *gid = entry.pw_gid;
-  return true;
+  std::array<char, 16384> buffer{};
+  const bool known = user[0] != '\0' && ::getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+                     found != nullptr;
+  *uid = known ? entry.pw_uid : 0;
+  *gid = known ? entry.pw_gid : 0;
+  return known;
 }
 
+// Only root can switch users: any other starter runs the service as
+// itself. The password is never checked.
 bool startServiceProcess(const char* name, const char* commandLine, const char* account) {
   auto* launch = new (std::nothrow) Launch{};
   char run[kPathSize];
-  bool ok = false;
-  if (launch == nullptr || !parseCommandLine(commandLine, launch) ||
-      !servicePath(name, "run", run, sizeof run)) {
-    setLastError(kErrorInvalidParameter);
-  } else if (resolveAccount(account, launch)) {
-    // The run folder is the service account's: it writes its pid and its
-    // socket there.
-    ::mkdir(run, 0700);
-    if (launch->switchUser && ::chown(run, launch->uid, launch->gid) != 0) {
-      setLastErrorFromErrno();
-    } else {
-      ok = launchService(*launch);
-    }
+  std::uint32_t error = kErrorInvalidParameter;
+  if (launch != nullptr && parseCommandLine(commandLine, launch) && servicePath(name, "run", run, sizeof run)) {
+    const char* user = userOfAccount(account);
+    launch->switchUser = !isSystemAccount(account) && ::geteuid() == 0;
+    launch->groupCount = static_cast<int>(launch->groups.size());
+    error = !launch->switchUser || (lookUpUser(user, &launch->uid, &launch->gid) &&
+                                    ::getgrouplist(user, launch->gid, launch->groups.data(), &launch->groupCount) >= 0)
+                ? kErrorSuccess
+                : kErrorServiceLogonFailed;
   }
+  // The run folder is the service account's: it writes its pid and its
+  // socket there.
+  if (error == kErrorSuccess && ::mkdir(run, 0700) != 0 && errno != EEXIST) error = errorFromErrno(errno);
+  if (error == kErrorSuccess && launch->switchUser && ::chown(run, launch->uid, launch->gid) != 0) {
+    error = errorFromErrno(errno);
+  }
+  setLastError(error);
+  const bool started = error == kErrorSuccess && launchService(*launch);
   delete launch;
-  return ok;
+  return started;
 }
 
 }  // namespace platform::posix
