@@ -38,7 +38,7 @@ int control(platform::ScHandle service, std::uint32_t code) {
   return 0;
 }
 
-// What a line of text prints as; 1 when there is nothing.
+// Prints the text; 1 when there is nothing to print.
 int print(const std::string& text) {
   std::fputs(text.c_str(), stdout);
   return text.empty() ? 1 : 0;
@@ -47,7 +47,10 @@ int print(const std::string& text) {
 // Commands that need no Service Control Manager; -1 for the others.
 int withoutManager(int argc, char** argv) {
   const char* command = argv[1];
-  if (std::strcmp(command, "key") == 0) return print(testsupport::standInKeyFolder(settings::kSettingsKey) + "\n");
+  if (std::strcmp(command, "key") == 0) {
+    const std::string folder = testsupport::standInKeyFolder(settings::kSettingsKey);
+    return print(folder.empty() ? folder : folder + "\n");
+  }
   if (argc < 3) return -1;
   if (std::strcmp(command, "pid") == 0) {
     const long pid = testsupport::serviceProcessId(argv[2]);
