@@ -18,6 +18,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "installer/installer_cli.h"
+#include "platform/registry_admin.h"
+#include "platform/service_client.h"
 #include "settings/install_settings.h"
 
 namespace {
@@ -25,8 +27,6 @@ namespace {
 constexpr std::size_t kMaxArguments = 8;
 constexpr std::size_t kArgumentSize = 256;
 
-std::string gRoot;
-std::string gKeyFolder;
 std::vector<std::string> gInstallPaths;
 
 bool exists(const std::string& path) {
@@ -42,19 +42,26 @@ bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Whether the installer left a registration behind.
+bool registered() {
+  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerConnect);
+  platform::ScHandle service =
+      manager != nullptr ? platform::openService(manager, "Horamat", platform::kServiceQueryConfig) : nullptr;
+  if (service != nullptr) platform::closeServiceHandle(service);
+  if (manager != nullptr) platform::closeServiceHandle(manager);
+  return service != nullptr;
+}
+
 void setPath(const std::string& path) {
-  fuzzsupport::writeText(gKeyFolder + "/Path", path);
+  platform::regWriteValue(settings::kSettingsKey, "Path", path.c_str(), static_cast<std::uint32_t>(path.size() + 1));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string dir = fuzzsupport::makeScratchDir("installer");
-  gRoot = dir + "/root";
-  setenv("HORAMAT_PLATFORM_ROOT", gRoot.c_str(), 1);
-  gKeyFolder = gRoot + "/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat";
-  fuzzsupport::makeDir(gKeyFolder);
-  fuzzsupport::writeText(gKeyFolder + "/Version", "1.0.0");
+  setenv("HORAMAT_PLATFORM_ROOT", (dir + "/root").c_str(), 1);
+  platform::regWriteValue(settings::kSettingsKey, "Version", "1.0.0", 6);
 
   gInstallPaths.push_back(dir + "/inst");
   gInstallPaths.push_back(dir + "/mit Leer %s%n zeichen");
@@ -103,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int rc = installer::installerMain(static_cast<int>(argv.size() - 1), argv.data());
   const std::string out = fuzzsupport::takeStdout();
-  if (exists(gRoot + "/services/Horamat")) {
+  if (registered()) {
     std::fprintf(stderr, "a service was registered from the fuzz target\n");
     std::abort();
   }

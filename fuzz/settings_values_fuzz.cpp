@@ -8,6 +8,7 @@
 // file; bits 2-3: the same for Version; bit 4: no key at all; bit 5: the
 // key is a file), two bytes of Path length (little-endian, cut to what is
 // there), the Path bytes, then the Version bytes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -68,7 +69,10 @@ void place(const std::string& name, Kind kind, const std::string& content) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string dir = fuzzsupport::makeScratchDir("settings");
   setenv("HORAMAT_PLATFORM_ROOT", (dir + "/root").c_str(), 1);
-  gKeyFolder = dir + "/root/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat";
+  // The stand-in keeps a key as a folder of value files (see its README
+  // section): the target places files, folders and a file for the key.
+  gKeyFolder = dir + "/root/registry/HKEY_LOCAL_MACHINE/" + settings::kSettingsKey;
+  std::replace(gKeyFolder.begin(), gKeyFolder.end(), '\\', '/');
   fuzzsupport::catchStdout(dir);
   return 0;
 }

@@ -19,7 +19,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kPathSize = 4096;
+using posix::kPathSize;
 constexpr std::size_t kNameBufferSize = 16384;
 
 void addWriter(Writers& writers, const char* name) {
@@ -40,15 +40,9 @@ void addIdWriter(Writers& writers, const char* role, const char* name, const cha
 // The uid of the service's account; root for the system account, and for
 // an account this machine does not know.
 uid_t serviceUid(const char* account) {
-  if (posix::isSystemAccount(account)) return 0;
-  passwd entry{};
-  passwd* found = nullptr;
-  std::array<char, kNameBufferSize> buffer{};
-  if (::getpwnam_r(posix::userOfAccount(account), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr) {
-    return 0;
-  }
-  return entry.pw_uid;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  return !posix::isSystemAccount(account) && posix::lookUpUser(posix::userOfAccount(account), &uid, &gid) ? uid : 0;
 }
 
 }  // namespace

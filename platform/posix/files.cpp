@@ -15,9 +15,7 @@
 
 namespace platform {
 
-namespace {
-constexpr std::size_t kPathSize = 4096;
-}
+using posix::kPathSize;
 
 std::FILE* openFile(const char* path, const char* mode) {
   char posixPath[kPathSize];

@@ -3,16 +3,16 @@
 // subkey's "\" read as "/"), a value is a regular file in the key's folder
 // holding the string without terminator. One trailing newline of the file
 // is not part of the value, so `echo /opt/horamat > Path` makes a value.
-//
-// Unlike Windows, names are case-sensitive here: the programs spell them
-// one way only.
+// Names are case-sensitive here: the programs spell them one way only.
 #include "platform/registry.h"
+#include "platform/registry_admin.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,54 +24,46 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kPathSize = 4096;
+using posix::kPathSize;
 
 // What a RegKey points to on the stand-in.
 struct StandInKey {
   char folder[kPathSize];
 };
 
-// <root>/registry/HKEY_LOCAL_MACHINE/<subKey>; false when it does not fit.
-bool keyFolder(const char* subKey, char* out, std::size_t size) {
+// <root>/registry/HKEY_LOCAL_MACHINE/<subKey>[/<name>]; false when it does
+// not fit or the value name could step out of the key.
+bool registryPath(const char* subKey, const char* name, char* out, std::size_t size) {
   char mapped[kPathSize];
-  if (!posix::toPosixPath(subKey != nullptr ? subKey : "", mapped, sizeof mapped)) return false;
-  int n = std::snprintf(out, size, "%s/registry/HKEY_LOCAL_MACHINE/%s", posix::standInRoot(), mapped);
+  const bool badName = name != nullptr && (name[0] == '\0' || std::strchr(name, '/') != nullptr ||
+                                           std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0);
+  if (badName || !posix::toPosixPath(subKey != nullptr ? subKey : "", mapped, sizeof mapped)) return false;
+  int n = std::snprintf(out, size, "%s/registry/HKEY_LOCAL_MACHINE/%s%s%s", posix::standInRoot(), mapped,
+                        name != nullptr ? "/" : "", name != nullptr ? name : "");
   return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
-// Windows' answer for a key that is not there is 2 whichever part of the
-// path is missing, a value or a plain file on the way included.
+// Windows' answer for a key or value that is not there is 2, whichever
+// part of the path is missing.
 long missingOr(int err) {
   return (err == ENOENT || err == ENOTDIR) ? static_cast<long>(kErrorFileNotFound)
                                            : static_cast<long>(posix::errorFromErrno(err));
 }
 
-// Opens the key when the folder grants the access of `mode` (access(2)).
+// Opens the key when its folder grants the access of `mode` (access(2)).
 long openKey(const char* subKey, int mode, RegKey* key) {
   *key = nullptr;
   char folder[kPathSize];
-  if (!keyFolder(subKey, folder, sizeof folder)) return posix::errorFromErrno(ENAMETOOLONG);
+  if (!registryPath(subKey, nullptr, folder, sizeof folder)) return kErrorFileNotFound;
   struct stat info {};
-  if (stat(folder, &info) != 0) return missingOr(errno);
+  if (::stat(folder, &info) != 0) return missingOr(errno);
   if (!S_ISDIR(info.st_mode)) return kErrorFileNotFound;
-  if (access(folder, mode) != 0) return missingOr(errno);
+  if (::access(folder, mode) != 0) return missingOr(errno);
   auto* opened = new (std::nothrow) StandInKey;
   if (opened == nullptr) return posix::errorFromErrno(ENOMEM);
   std::memcpy(opened->folder, folder, sizeof folder);
   *key = opened;
   return kErrorSuccess;
-}
-
-// Reads exactly `count` bytes from the start of the file; the count read.
-std::size_t readAll(int fd, unsigned char* data, std::size_t count) {
-  std::size_t got = 0;
-  while (got < count) {
-    ssize_t n = read(fd, data + got, count - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return got;
 }
 
 }  // namespace
@@ -87,51 +79,84 @@ long regOpenKeyPlain(const char* subKey, RegKey* key) { return openKey(subKey, R
 
 long regQueryValue(RegKey key, const char* name, unsigned char* data, std::uint32_t* size) {
   if (key == nullptr) return kErrorInvalidHandle;
-  if (size == nullptr && data != nullptr) return kErrorInvalidParameter;
-  if (name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr) {
-    return kErrorFileNotFound;  // no default value and no value names with "/" here
+  if (data == nullptr || size == nullptr) return kErrorInvalidParameter;
+  char path[kPathSize];
+  int n = std::snprintf(path, sizeof path, "%s/%s", static_cast<const StandInKey*>(key)->folder, name);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof path || std::strchr(name, '/') != nullptr) {
+    return kErrorFileNotFound;  // no value names with "/" here
   }
-  const auto* opened = static_cast<const StandInKey*>(key);
-  char valuePath[kPathSize];
-  int n = std::snprintf(valuePath, sizeof valuePath, "%s/%s", opened->folder, name);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof valuePath) return posix::errorFromErrno(ENAMETOOLONG);
 
-  int fd = open(valuePath, O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return missingOr(errno);
   long result = kErrorSuccess;
   struct stat info {};
-  if (fstat(fd, &info) != 0) {
+  if (::fstat(fd, &info) != 0) {
     result = posix::errorFromErrno(errno);
   } else if (!S_ISREG(info.st_mode)) {
     result = kErrorFileNotFound;  // a folder is a subkey, not a value
   } else {
     auto length = static_cast<std::size_t>(info.st_size);
     unsigned char last = 0;
-    if (length > 0 && pread(fd, &last, 1, static_cast<off_t>(length - 1)) == 1 && last == '\n') {
+    if (length > 0 && ::pread(fd, &last, 1, static_cast<off_t>(length - 1)) == 1 && last == '\n') {
       --length;
     }
-    // As on Windows, the data size of a string counts its terminator.
-    const std::size_t needed = length + 1;
-    if (needed > UINT32_MAX) {
-      result = kErrorMoreData;
-      if (size != nullptr) *size = UINT32_MAX;
-    } else if (data == nullptr) {
-      if (size != nullptr) *size = static_cast<std::uint32_t>(needed);
-    } else if (needed > *size) {
-      // Nothing is written: the caller's buffer ends at its capacity.
-      *size = static_cast<std::uint32_t>(needed);
+    // As on Windows, the data size of a string counts its terminator, and
+    // a value larger than the buffer writes nothing into it.
+    if (length + 1 > *size) {
       result = kErrorMoreData;
     } else {
-      // The file may have shrunk since fstat; what was read is the value.
-      std::size_t got = readAll(fd, data, length);
-      data[got] = '\0';
-      *size = static_cast<std::uint32_t>(got + 1);
+      ssize_t got = ::pread(fd, data, length, 0);
+      length = got > 0 ? static_cast<std::size_t>(got) : 0;  // shrunk meanwhile: what was read
+      data[length] = '\0';
     }
+    *size = static_cast<std::uint32_t>(length + 1);
   }
-  close(fd);
+  ::close(fd);
   return result;
 }
 
 void regCloseKey(RegKey key) { delete static_cast<StandInKey*>(key); }
+
+// A terminator at the end of the data is left out: the reader adds it.
+long regWriteValue(const char* subKey, const char* name, const void* data, std::uint32_t size) {
+  char file[kPathSize];
+  if (!registryPath(subKey, name, file, sizeof file) || (data == nullptr && size > 0)) {
+    return kErrorInvalidParameter;
+  }
+  // mkdir -p of the key's folder, the root included.
+  for (char* p = file + 1; *p != '\0'; ++p) {
+    if (*p != '/') continue;
+    *p = '\0';
+    int made = ::mkdir(file, 0755);
+    *p = '/';
+    if (made != 0 && errno != EEXIST) return posix::errorFromErrno(errno);
+  }
+  std::size_t count = size;
+  if (count > 0 && static_cast<const char*>(data)[count - 1] == '\0') --count;
+  return posix::replaceFile(file, data, count, 0644);
+}
+
+long regDeleteValue(const char* subKey, const char* name) {
+  char file[kPathSize];
+  if (!registryPath(subKey, name, file, sizeof file)) return kErrorFileNotFound;
+  return ::unlink(file) == 0 ? static_cast<long>(kErrorSuccess) : missingOr(errno);
+}
+
+// The values go, then the key; a key with subkeys stays (its folder is not
+// empty) and gives 5, as on Windows.
+long regDeleteKey(const char* subKey) {
+  char folder[kPathSize];
+  if (subKey == nullptr || subKey[0] == '\0' || !registryPath(subKey, nullptr, folder, sizeof folder)) {
+    return kErrorInvalidParameter;
+  }
+  DIR* dir = ::opendir(folder);
+  if (dir == nullptr) return missingOr(errno);
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_type == DT_REG) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+  if (::rmdir(folder) == 0) return kErrorSuccess;
+  return errno == ENOTEMPTY || errno == EEXIST ? static_cast<long>(kErrorAccessDenied) : missingOr(errno);
+}
 
 }  // namespace platform

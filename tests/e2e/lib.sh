@@ -24,6 +24,47 @@ finish() {
   echo "$((checks - failures)) passed, $failures failed"
   [ "$failures" -eq 0 ]
 }
+# The native service tests' common start, after "bin=$1": a work folder
+# ($work, from the tag), the stand-in's root in it, the installation
+# folder $install named by the settings key, Zyklant and the marker job
+# copied in, service_ctl as $ctl, and cleanup on exit (a script may
+# redefine cleanup and call cleanup_service in it).
+native_service_setup() {  # <tag>
+  work=$(mktemp -d "/tmp/hm_$1_XXXXXX")
+  chmod 755 "$work"
+  export HORAMAT_PLATFORM_ROOT=$work/root
+  install=$work/install
+  ctl="$bin/service_ctl"
+  mkdir -p "$install"
+  chmod 755 "$install"
+  "$ctl" set Path "$install" && "$ctl" set Version 1.0.0
+  cp "$bin/Zyklant" "$install/Zyklant.exe"
+  cp "$bin/marker_job" "$install/marker_job.exe"
+  trap cleanup EXIT
+}
+# The service runs on a fake clock. faketime stays up (a shell under it
+# sleeps) until the service has stopped: every process that gets the fake
+# clock shares faketime's semaphore and memory in /dev/shm, and a job
+# started after faketime has ended would leave a pair of its own there.
+clock=
+start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
+  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
+  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
+    "$ctl" "$work" 2>>"$work/clock.err" &
+  clock=$!
+  wait_for 40 test -s "$work/clock.rc"
+  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
+}
+stop_clock() {
+  [ -n "$clock" ] || return 0
+  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
+  wait "$clock" 2>/dev/null
+  clock=
+}
+cleanup_service() { "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
+cleanup() { cleanup_service; }
+service_pid() { "$ctl" pid Horamat; }
+pid_gone() { ! kill -0 "$1" 2>/dev/null; }
 # faketime leaves a shared-memory pair (/dev/shm/faketime_shm_<pid> and its
 # semaphore sem.faketime_sem_<pid>) behind when a process it clocked
 # outlives the wrapper, as a started service does; enough of them make a

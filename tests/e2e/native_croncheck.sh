@@ -9,18 +9,10 @@ set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
 
-work=$(mktemp -d /tmp/hm_check_XXXXXX)
-export HORAMAT_PLATFORM_ROOT=$work/root
+native_service_setup check
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
 export TZ=UTC0
-install=$work/install
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$install"
-cp "$bin/Zyklant" "$install/Zyklant.exe"
-cp "$bin/marker_job" "$install/marker_job.exe"
-ctl="$bin/service_ctl"
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
+rm -r "$("$ctl" key)"  # no settings yet
 
 # Monday 7 December 2026, half past ten: starts count from 10:01.
 check_at() { faketime '2026-12-07 10:00:30' "$bin/CronCheck" "$@"; }
@@ -121,9 +113,7 @@ expect_eq "falsche Anzahl: Aufruf" "Aufruf: CronCheck [<Datei> [<Anzahl>]]" "$(h
 out=$("$bin/CronCheck"); rc=$?
 expect_eq "ohne Einstellungen: Exitcode 2" 2 "$rc"
 expect_true "ohne Einstellungen: Meldung" grep -q '^Installation nicht gefunden' <<<"$out"
-mkdir -p "$key"
-printf '%s' "$install" > "$key/Path"
-printf '1.0.0' > "$key/Version"
+"$ctl" set Path "$install" && "$ctl" set Version 1.0.0
 {
   printf '* * * * * %s\\marker_job %s/jede.txt\n' "$install" "$install"
   printf '1,3,5 * * * * %s\\marker_job %s/ungerade.txt\n' "$install" "$install"

@@ -10,46 +10,16 @@ set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
 
-work=$(mktemp -d /tmp/hm_fjob_XXXXXX)
-export HORAMAT_PLATFORM_ROOT=$work/root
-install=$work/install
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$install" "$key"
-printf '%s' "$install" > "$key/Path"
-printf '1.0.0' > "$key/Version"
-cp "$bin/Zyklant" "$install/Zyklant.exe"
-cp "$bin/marker_job" "$install/marker_job.exe"
+native_service_setup fjob
 cp "$bin/marker_job" "$install/nichtausfuehrbar.exe"
 chmod 644 "$install/nichtausfuehrbar.exe"
-ctl="$bin/service_ctl"
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:log_path=$work/sanitizer
 export UBSAN_OPTIONS=print_stacktrace=1:log_path=$work/sanitizer
-# The service runs on a fake clock. faketime stays up (a shell under it
-# sleeps) until the service has stopped: every process that gets the fake
-# clock shares faketime's semaphore and memory in /dev/shm, and a job
-# started after faketime has ended would leave a pair of its own there.
-clock=
-start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
-  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
-  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
-    "$ctl" "$work" 2>>"$work/clock.err" &
-  clock=$!
-  wait_for 40 test -s "$work/clock.rc"
-  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
-}
-stop_clock() {
-  [ -n "$clock" ] || return 0
-  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
-  wait "$clock" 2>/dev/null
-  clock=
-}
 cleanup() {
-  "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1
   # Hanging jobs still about, by the ids they noted.
   for p in $(hanging_pids); do kill "$p" 2>/dev/null; done
-  rm -rf "$work"
+  cleanup_service
 }
-trap cleanup EXIT
 
 # The hanging job: a batch file (run by the shell) that notes its number
 # and its process id, then becomes a sleep on the real clock, outside
@@ -105,7 +75,7 @@ hanging() { hanging_pids | wc -l; }
 
 "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
 expect_true "Dienst startet" start_clocked '@2026-12-07 10:00:50 x120'
-pid=$(awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid")
+pid=$(service_pid)
 expect_true "zwei Durchlaeufe" wait_for 20 scans_at_least 2
 first_fds=$(fd_count)
 

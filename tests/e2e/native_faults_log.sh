@@ -12,41 +12,10 @@ set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
 
-work=$(mktemp -d /tmp/hm_flog_XXXXXX)
-chmod 755 "$work"
-export HORAMAT_PLATFORM_ROOT=$work/root
-install=$work/install
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$install" "$key"
-chmod 755 "$install"
-printf '%s' "$install" > "$key/Path"
-printf '1.0.0' > "$key/Version"
-cp "$bin/Zyklant" "$install/Zyklant.exe"
-cp "$bin/marker_job" "$install/marker_job.exe"
+native_service_setup flog
+key=$("$ctl" key)
 chmod 755 "$install/Zyklant.exe" "$install/marker_job.exe"
-ctl="$bin/service_ctl"
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-# The service runs on a fake clock. faketime stays up (a shell under it
-# sleeps) until the service has stopped: every process that gets the fake
-# clock shares faketime's semaphore and memory in /dev/shm, and a job
-# started after faketime has ended would leave a pair of its own there.
-clock=
-start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
-  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
-  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
-    "$ctl" "$work" 2>>"$work/clock.err" &
-  clock=$!
-  wait_for 40 test -s "$work/clock.rc"
-  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
-}
-stop_clock() {
-  [ -n "$clock" ] || return 0
-  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
-  wait "$clock" 2>/dev/null
-  clock=
-}
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
 
 log=$install/Horamat.log
 printf '* * * * * %s/marker_job.exe %s/jobs.txt\n' "$install" "$install" > "$install/CronTab.txt"
@@ -56,10 +25,8 @@ entries() { count '^Job gestartet am' "$log"; }
 runs_at_least() { [ "$(job_runs)" -ge "$1" ]; }
 entries_at_least() { [ "$(entries)" -ge "$1" ]; }
 state() { "$ctl" query Horamat | sed -n 's/^state=//p'; }
-service_pid() { awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid"; }
 start_service() { start_clocked '@2026-12-07 10:00:50 x20'; }
 stop_service() { "$ctl" stop Horamat >/dev/null && stop_clock; }
-pid_gone() { ! kill -0 "$1" 2>/dev/null; }
 "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
 
 # --- At start, a folder where the log should be: nothing happens.

@@ -15,39 +15,15 @@ bin=$1 src=$2
 cache=$bin/../CMakeCache.txt
 notice=$(sed -n 's/^HORAMAT_MAKER_NOTICE:STRING=//p' "$cache")
 
-work=$(mktemp -d /tmp/hm_fset_XXXXXX)
-chmod 755 "$work"
-export HORAMAT_PLATFORM_ROOT=$work/root
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$key" "$work/bin" "$work/san"
+native_service_setup fset
+key=$("$ctl" key)
+mkdir -p "$work/bin" "$work/san"
 chmod 777 "$work/san"
 for p in Horamat Zyklant; do cp "$bin/$p" "$work/bin/$p"; done
 cp "$bin/marker_job" "$work/bin/marker_job.exe"
 chmod 755 "$work/bin"/*
-ctl="$bin/service_ctl"
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:log_path=$work/san/asan
 export UBSAN_OPTIONS=print_stacktrace=1:log_path=$work/san/ubsan
-# The service runs on a fake clock. faketime stays up (a shell under it
-# sleeps) until the service has stopped: every process that gets the fake
-# clock shares faketime's semaphore and memory in /dev/shm, and a job
-# started after faketime has ended would leave a pair of its own there.
-clock=
-start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
-  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
-  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
-    "$ctl" "$work" 2>>"$work/clock.err" &
-  clock=$!
-  wait_for 40 test -s "$work/clock.rc"
-  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
-}
-stop_clock() {
-  [ -n "$clock" ] || return 0
-  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
-  wait "$clock" 2>/dev/null
-  clock=
-}
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
 
 # put <name> <bytes as printf format>: the value file, written as is.
 put() { printf "$2" > "$key/$1"; }

@@ -26,15 +26,7 @@ if [ "$(date -d @1792891800 +%H:%M)" != "02:30" ]; then
   exit 0
 fi
 
-work=$(mktemp -d /tmp/hm_soak_XXXXXX)
-export HORAMAT_PLATFORM_ROOT=$work/root
-install=$work/install
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$install" "$key"
-printf '%s' "$install" > "$key/Path"
-printf '1.0.0' > "$key/Version"
-cp "$bin/Zyklant" "$install/Zyklant.exe"
-ctl="$bin/service_ctl"
+native_service_setup soak
 # No quarantine: memory the scheduler frees is reused at once, as without
 # the sanitizer, so a flat line means no leak.
 # No quarantine: memory the scheduler frees is reused, as without the
@@ -42,27 +34,6 @@ ctl="$bin/service_ctl"
 # printed at exit show that it got there.
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:quarantine_size_mb=0:atexit=1:log_path=$work/sanitizer
 export UBSAN_OPTIONS=print_stacktrace=1:log_path=$work/sanitizer
-# The service runs on a fake clock. faketime stays up (a shell under it
-# sleeps) until the service has stopped: every process that gets the fake
-# clock shares faketime's semaphore and memory in /dev/shm, and a job
-# started after faketime has ended would leave a pair of its own there.
-clock=
-start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
-  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
-  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
-    "$ctl" "$work" 2>>"$work/clock.err" &
-  clock=$!
-  wait_for 40 test -s "$work/clock.rc"
-  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
-}
-stop_clock() {
-  [ -n "$clock" ] || return 0
-  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
-  wait "$clock" 2>/dev/null
-  clock=
-}
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
 
 # The job is a batch file, run by the shell: no sanitizer in it, so the
 # sanitizer's files are the service's alone.
@@ -80,7 +51,7 @@ echo "soak: $hours h at x$speed ($real_seconds s), clock $clock_time"
 
 "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
 expect_true "Dienst startet" start_clocked "$clock_time"
-pid=$(awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid")
+pid=$(service_pid)
 
 # One look a second: seconds, VmRSS and RssAnon in KiB, descriptors (the
 # fewest of three quick looks: one in the middle of a scan also counts the

@@ -9,38 +9,8 @@ set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
 
-work=$(mktemp -d /tmp/hm_stop_XXXXXX)
-export HORAMAT_PLATFORM_ROOT=$work/root
-install=$work/install
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$install" "$key"
-printf '%s' "$install" > "$key/Path"
-printf '1.0.0' > "$key/Version"
-cp "$bin/Zyklant" "$install/Zyklant.exe"
-cp "$bin/marker_job" "$install/marker_job.exe"
-ctl="$bin/service_ctl"
+native_service_setup stop
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-# The service runs on a fake clock. faketime stays up (a shell under it
-# sleeps) until the service has stopped: every process that gets the fake
-# clock shares faketime's semaphore and memory in /dev/shm, and a job
-# started after faketime has ended would leave a pair of its own there.
-clock=
-start_clocked() {  # <faketime time>: starts the service; its answer in $work/clock.out
-  rm -f "$work/clock.pid" "$work/clock.rc" "$work/clock.out"
-  faketime -f "$1" bash -c 'echo $$ > "$1/clock.pid"; "$0" start Horamat > "$1/clock.out"; echo $? > "$1/clock.rc"; exec sleep infinity' \
-    "$ctl" "$work" 2>>"$work/clock.err" &
-  clock=$!
-  wait_for 40 test -s "$work/clock.rc"
-  [ "$(cat "$work/clock.rc" 2>/dev/null)" = 0 ]
-}
-stop_clock() {
-  [ -n "$clock" ] || return 0
-  kill "$(cat "$work/clock.pid" 2>/dev/null)" 2>/dev/null
-  wait "$clock" 2>/dev/null
-  clock=
-}
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; stop_clock; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
 
 jobs=1000
 for n in $(seq 1 $jobs); do
@@ -50,12 +20,11 @@ done > "$install/CronTab.txt"
 
 entries() { local n; n=$(grep -c '^Job gestartet am' "$install/Horamat.log" 2>/dev/null); echo "${n:-0}"; }
 at_least() { [ "$(entries)" -ge "$1" ]; }
-pid_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 for stop_after in 20 100 300; do
   rm -f "$install/Horamat.log" "$install/burst.txt"
   expect_true "[$stop_after] gestartet" start_clocked '@2026-12-07 10:00:58'
-  pid=$(awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid")
+  pid=$(service_pid)
   expect_true "[$stop_after] der Schub laeuft" wait_for 60 at_least "$stop_after"
   expect_eq "[$stop_after] Stopp meldet gestoppt" "state=1" "$("$ctl" stop Horamat)"
   logged=$(entries)

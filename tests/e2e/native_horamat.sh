@@ -13,7 +13,8 @@ work=$(mktemp -d /tmp/hm_inst_XXXXXX)
 chmod 755 "$work"
 export HORAMAT_PLATFORM_ROOT=$work/root
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
+ctl="$bin/service_ctl"
+key=$("$ctl" key)
 account=horamat_e2e
 made_account=0
 cleanup() {
@@ -26,7 +27,8 @@ trap cleanup EXIT
 
 horamat() { "$bin/Horamat" "$@"; }
 set_path() { mkdir -p "$key"; printf '%s' "$1" > "$key/Path"; printf '1.0.0' > "$key/Version"; }
-state() { "$bin/service_ctl" query Horamat 2>/dev/null | sed -n 's/^state=//p'; }
+state() { "$ctl" query Horamat 2>/dev/null | sed -n 's/^state=//p'; }
+registration() { "$ctl" registration Horamat; }
 
 # --- settings missing: banner with an empty version, report 1, exit 1
 out=$(horamat i; echo "rc=$?")
@@ -52,7 +54,7 @@ done
 out=$(horamat i; echo "rc=$?")
 expect_eq "Programm fehlt" "$(work_head "$install" installieren; \
   error_report "Der Dienst konnte nicht gestartet werden ($install\\Zyklant.exe)." 0; echo rc=0)" "$out"
-expect_true "nichts registriert" test ! -e "$HORAMAT_PLATFORM_ROOT/services/Horamat"
+expect_eq "nichts registriert" "" "$(registration)"
 
 # --- remove when never installed: warning 9
 out=$(horamat d; echo "rc=$?")
@@ -67,7 +69,7 @@ installed="$(work_head "$install" installieren; printf 'Horamat wurde installier
 out=$(faketime -f '@2026-12-07 10:00:50 x20' "$bin/Horamat" i; echo "rc=$?")
 expect_eq "installiert" "$installed" "$out"
 expect_eq "Dienst laeuft" 4 "$(state)"
-expect_true "registriert unter dem Systemkonto, interaktiv" grep -qx 'type=272' "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+expect_true "registriert unter dem Systemkonto, interaktiv" grep -qx 'type=272' <<<"$(registration)"
 has_job() { [ -s "$install/lauf.txt" ]; }
 expect_true "Startzeile und Job in der naechsten Minute" wait_for 20 has_job
 expect_eq "Startzeile" "Horamat gestartet am: Mon Dec 07 10:01:00 2026" "$(head -1 "$install/Horamat.log")"
@@ -79,12 +81,12 @@ expect_eq "zweimal installiert" "$(work_head "$install" installieren; \
   warning_report 'Der Dienst existiert bereits.' 2; echo rc=0)" "$out"
 
 # --- remove while running; account and password with d are ignored
-pid=$(awk '{print $1}' "$HORAMAT_PLATFORM_ROOT/services/Horamat/pid" 2>/dev/null)
+pid=$("$ctl" pid Horamat)
 out=$(horamat d konto geheim; echo "rc=$?")
 expect_eq "deinstalliert" "$(work_head "$install" deinstallieren; printf 'Horamat wurde deinstalliert.\n'; echo rc=0)" "$out"
 gone() { [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; }
 expect_true "Zyklant beendet" wait_for 10 gone
-expect_true "Registrierung entfernt" test ! -e "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+expect_eq "Registrierung entfernt" "" "$(registration)"
 lines=$(wc -l < "$install/Horamat.log")
 expect_true "Log endet mit einem ganzen Eintrag" test "$(tail -c1 "$install/Horamat.log" | od -An -c | tr -d ' ')" = '\n'
 
@@ -104,12 +106,12 @@ if [ "$(id -u)" = 0 ] && command -v useradd >/dev/null; then
   out=$(horamat i "$account" geheim; echo "rc=$?")
   expect_eq "Konto ohne Schreibrecht auf den Schluessel" "$(work_head "$install" installieren; \
     error_report 'Der Dienst konnte nicht gestartet werden (1053).' 1; echo rc=0)" "$out"
-  expect_true "Registrierung bleibt nach dem Fehlstart" test -e "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+  expect_true "Registrierung bleibt nach dem Fehlstart" grep -q '^program=' <<<"$(registration)"
   horamat d >/dev/null
   chown "$account" "$key"
   out=$(faketime -f '@2026-12-07 11:00:50 x20' "$bin/Horamat" i "$account" geheim; echo "rc=$?")
   expect_eq "installiert mit Konto" "$installed" "$out"
-  expect_true "registriert mit Konto, nicht interaktiv" grep -qx 'type=16' "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+  expect_true "registriert mit Konto, nicht interaktiv" grep -qx 'type=16' <<<"$(registration)"
   expect_true "Job unter dem Konto" wait_for 20 has_job
   expect_eq "Job lief als $account" "$account" "$(head -1 "$install/lauf.txt")"
   horamat d >/dev/null
@@ -123,7 +125,7 @@ mkdir -p "$spaced"; cp "$bin/Zyklant" "$spaced/Zyklant.exe"
 set_path "$spaced"
 out=$(horamat i; echo "rc=$?")
 expect_eq "installiert mit Leerzeichen" "$(work_head "$spaced" installieren; printf 'Horamat wurde installiert.\n'; echo rc=0)" "$out"
-expect_true "Pfad in Anfuehrungszeichen" grep -qxF "program=\"$spaced\\Zyklant.exe\"" "$HORAMAT_PLATFORM_ROOT/services/Horamat/config"
+expect_true "Pfad in Anfuehrungszeichen" grep -qxF "program=\"$spaced\\Zyklant.exe\"" <<<"$(registration)"
 expect_eq "Dienst laeuft" 4 "$(state)"
 horamat d >/dev/null
 

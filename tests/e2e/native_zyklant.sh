@@ -6,24 +6,19 @@ set -u
 bin=$1 src=$2
 . "$src/tests/e2e/lib.sh"
 
-work=$(mktemp -d /tmp/hm_e2e_XXXXXX)
-export HORAMAT_PLATFORM_ROOT=$work/root
-install=$work/install
-key=$HORAMAT_PLATFORM_ROOT/registry/HKEY_LOCAL_MACHINE/Software/Pexa/Horamat
-mkdir -p "$install" "$key"
-cp "$bin/Zyklant" "$install/Zyklant.exe"
-cp "$bin/marker_job" "$install/marker_job.exe"
-ctl="$bin/service_ctl"
+native_service_setup e2e
 export ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-cleanup() { "$ctl" stop Horamat >/dev/null 2>&1; "$ctl" delete Horamat >/dev/null 2>&1; rm -rf "$work"; clean_faketime_shm; }
-trap cleanup EXIT
+cleanup() { cleanup_service; clean_faketime_shm; }
+key=$("$ctl" key)
+rm -r "$key"  # no settings yet
 
 # Without settings: exit code 1 and nothing written.
 "$install/Zyklant.exe"; rc=$?
 expect_eq "ohne Einstellungen: Exitcode" 1 "$rc"
 expect_true "ohne Einstellungen: kein Log" test ! -e "$install/Horamat.log"
 
-echo "$install" > "$key/Path"
+mkdir -p "$key"
+echo "$install" > "$key/Path"  # the newline is no part of the value
 printf '1.0.0' > "$key/Version"
 
 # Started from a shell, not by the service manager: exit code 0 at once.

@@ -47,9 +47,22 @@ bool setTimeZone(const char* tz);
 
 namespace testsupport {
 
-// Ends the process of a service that will not stop, by its process id as
-// the system's own Service Control Manager knows it.
+// The process id of a running service as the system's own Service
+// Control Manager knows it; 0 when there is none.
+long serviceProcessId(const char* serviceName);
+
+// Ends the process of a service that will not stop.
 void endServiceProcess(const char* serviceName);
+
+// What the POSIX stand-in keeps on disk, for tests that look beneath the
+// layer; the one place of tests and scripts that knows its layout
+// (tests/tools/service_ctl hands it to the scripts). Under Windows both
+// are empty.
+// The registration of a service as "key=value" lines ("program=",
+// "type=", "start=", "error=", "account="); "" when it has none.
+std::string standInRegistration(const char* serviceName);
+// The folder of a key of HKEY_LOCAL_MACHINE, whose files are its values.
+std::string standInKeyFolder(const char* subKey);
 
 // Sets (or, with nullptr, removes) an environment variable of this process.
 void setEnvironment(const char* name, const char* value);

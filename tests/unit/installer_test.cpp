@@ -278,10 +278,9 @@ Registration registration() {
     platform::regCloseKey(key);
     return r;
   }
-  const std::string config = joinPath(gPlatformRoot, "services/Horamat/config");
-  if (!pathExists(config)) return r;
-  r.found = true;
-  for (const std::string& line : splitLines(readFile(config))) {
+  const std::string config = standInRegistration("Horamat");
+  r.found = !config.empty();
+  for (const std::string& line : splitLines(config)) {
     const auto equals = line.find('=');
     if (equals == std::string::npos) continue;
     const std::string key = line.substr(0, equals);

@@ -26,6 +26,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/registry_admin.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -609,8 +610,7 @@ TEST_F(PlatformBasics, StandInDropsOneTrailingNewline) {
 TEST_F(PlatformBasics, StandInFullAccessNeedsWritePermission) {
   if (kWindows) GTEST_SKIP() << "Wine grants every access; the stand-in's folders model it";
   ASSERT_EQ(writeString(subKey_, "Path", "/opt/horamat"), 0);
-  const fs::path folder = scratch_ / "root" / "registry" / "HKEY_LOCAL_MACHINE" / "Software" /
-                          subKey_.substr(subKey_.find('\\') + 1);
+  const fs::path folder = testsupport::standInKeyFolder(subKey_.c_str());
   std::error_code error;
   fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec, error);
   ASSERT_FALSE(error) << error.message();

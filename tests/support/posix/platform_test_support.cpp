@@ -46,16 +46,45 @@ int forwardCall(const char* program, char** argv) {
   return WEXITSTATUS(status) == 127 ? -1 : WEXITSTATUS(status);
 }
 
-// The stand-in keeps the service's pid in its folder.
-void endServiceProcess(const char* serviceName) {
+namespace {
+// The layout is the stand-in's own: see platform/posix/internal.h.
+std::string standInRoot() {
   const char* root = std::getenv("HORAMAT_PLATFORM_ROOT");
-  if (root == nullptr) return;
-  const std::string pidFile = std::string(root) + "/services/" + serviceName + "/pid";
-  std::FILE* file = std::fopen(pidFile.c_str(), "r");
-  if (file == nullptr) return;
+  return root != nullptr && root[0] != '\0' ? root : "/var/lib/horamat";
+}
+
+std::string serviceFile(const char* serviceName, const char* leaf) {
+  return standInRoot() + "/services/" + serviceName + "/" + leaf;
+}
+}  // namespace
+
+// The service's dispatcher notes its process id in the run folder; it is
+// the service's while the service answers.
+long serviceProcessId(const char* serviceName) {
+  std::FILE* file = std::fopen(serviceFile(serviceName, "run/pid").c_str(), "r");
+  if (file == nullptr) return 0;
   long pid = 0;
-  if (std::fscanf(file, "%ld", &pid) == 1 && pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
+  if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
   std::fclose(file);
+  return pid;
+}
+
+void endServiceProcess(const char* serviceName) {
+  const long pid = serviceProcessId(serviceName);
+  if (pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+std::string standInRegistration(const char* serviceName) {
+  const std::string config = serviceFile(serviceName, "config");
+  return pathExists(config) ? readFile(config) : std::string();
+}
+
+std::string standInKeyFolder(const char* subKey) {
+  std::string folder = standInRoot() + "/registry/HKEY_LOCAL_MACHINE/" + subKey;
+  for (char& c : folder) {
+    if (c == '\\') c = '/';
+  }
+  return folder;
 }
 
 }  // namespace testsupport

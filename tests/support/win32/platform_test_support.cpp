@@ -49,25 +49,34 @@ int forwardCall(const char* program, char** argv) {
   return static_cast<int>(code);
 }
 
-void endServiceProcess(const char* serviceName) {
+long serviceProcessId(const char* serviceName) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) return;
+  if (manager == nullptr) return 0;
   SC_HANDLE service = OpenServiceA(manager, serviceName, SERVICE_ALL_ACCESS);
-  if (service != nullptr) {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed) &&
-        status.dwProcessId != 0) {
-      if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId)) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 10000);
-        CloseHandle(process);
-      }
-    }
-    CloseServiceHandle(service);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (service == nullptr ||
+      !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                            sizeof status, &needed)) {
+    status.dwProcessId = 0;
   }
+  if (service != nullptr) CloseServiceHandle(service);
   CloseServiceHandle(manager);
+  return static_cast<long>(status.dwProcessId);
 }
+
+void endServiceProcess(const char* serviceName) {
+  const long pid = serviceProcessId(serviceName);
+  if (pid == 0) return;
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
+}
+
+// Windows keeps its registrations and keys in its own database.
+std::string standInRegistration(const char*) { return std::string(); }
+std::string standInKeyFolder(const char*) { return std::string(); }
 
 }  // namespace testsupport
