@@ -81,6 +81,19 @@ TEST(ScanDue, CountsCalendarMinutes) {
   }
 }
 
+// Catches a clock of the loop that is not time()'s calendar time (a wrong
+// epoch in the conversion of Windows' file time) or gives a millisecond
+// count that the sleep to the next second would overflow.
+TEST(SystemClock, ReadsTheCalendarTimeToTheMillisecond) {
+  const std::time_t before = std::time(nullptr);
+  const platform::ClockReading now = scheduler::kSystemClock.now();
+  const std::time_t after = std::time(nullptr);
+  // time() may lag a coarse tick behind the precise clock.
+  EXPECT_GE(now.seconds, before);
+  EXPECT_LE(now.seconds, after + 1);
+  EXPECT_LT(now.ms, 1000u);
+}
+
 TEST(CronLogStamp, HasLeadingZeroAndEnglishNames) {
   std::tm t{};
   t.tm_year = 100; t.tm_mon = 2; t.tm_mday = 6; t.tm_hour = 8; t.tm_min = 30; t.tm_wday = 1;
