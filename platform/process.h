@@ -2,11 +2,22 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
 // Sleep(ms).
 void sleepMs(std::uint32_t ms);
+
+// The calendar time that time() gives, to the millisecond: the seconds
+// since the epoch and the milliseconds (0-999) into the current one, read
+// at once. A sleep to the start of the next second and the look after it
+// read the same clock, so the look finds the new second.
+struct ClockReading {
+  std::time_t seconds;
+  std::uint32_t ms;
+};
+ClockReading readClock();
 
 // True when the attributes of the file can be read; a directory counts too.
 // The name is Windows-style: the stand-in reads "\" as "/".
@@ -18,6 +29,9 @@ bool fileExists(const char* path);
 // The process inherits inheritable handles, the environment and the
 // current directory; no creation flags. Handles of the new process are
 // released at once. Returns false (with lastError) when nothing started.
+// The stand-in: the job is a child that the kernel reaps when it ends; a
+// process that starts jobs gets no exit status of any child (waitpid waits
+// for the end and reports ECHILD).
 bool startProcess(const char* file, const char* commandLine, const char* const* argv);
 
 // The current folder the Service Control Manager gives a service, which

@@ -14,8 +14,7 @@ namespace {
 
 std::mutex gJobStepLock;
 
-std::time_t systemNow() { return std::time(nullptr); }
-void systemSleep(std::uint32_t ms) { platform::sleepMs(ms); }
+constexpr std::uint32_t kMsPerSecond = 1000;
 
 // Whole minutes of calendar time; floor, so that the minute before the
 // epoch is not folded into the one after it.
@@ -38,7 +37,7 @@ void runJob(SchedulerState& state, std::time_t now) {
 
 }  // namespace
 
-const Clock kSystemClock = {systemNow, systemSleep};
+const Clock kSystemClock = {platform::readClock, platform::sleepMs};
 
 void lockJobStep() { gJobStepLock.lock(); }
 void unlockJobStep() { gJobStepLock.unlock(); }
@@ -60,12 +59,12 @@ bool startScheduler(const char* installDir, const Clock& clock, SchedulerState& 
 
   // The log stays open while we wait for second 0 of a minute.
   for (;;) {
-    std::time_t t = clock.now();
+    std::time_t t = clock.now().seconds;
     const std::tm* local = std::localtime(&t);
     if (local != nullptr && local->tm_sec == 0) break;
     clock.sleepMs(10);
   }
-  const std::time_t started = clock.now();
+  const std::time_t started = clock.now().seconds;
   writeStartEntry(log, started);
   // The start minute counts as not yet scanned: the first pass scans it.
   state.lastScan = (minuteOf(started) * 60) - 1;
@@ -97,15 +96,20 @@ bool scanTable(SchedulerState& state, std::time_t now) {
 }
 
 void schedulerPass(SchedulerState& state, const Clock& clock) {
-  const std::time_t now = clock.now();
-  if (ScanDue(now, state.lastScan)) {
+  platform::ClockReading now = clock.now();
+  if (ScanDue(now.seconds, state.lastScan)) {
     // The minute of now is the one scanned; a fresh reading taken here
     // could already lie in the next minute, which would then never be
     // scanned.
-    state.lastScan = now;
-    scanTable(state, now);
+    state.lastScan = now.seconds;
+    scanTable(state, now.seconds);
+    now = clock.now();  // the scan took its time
   }
-  clock.sleepMs(1000);
+  // The next look comes at the start of the next second. A fixed second
+  // of sleep would let every overshoot (a whole timer tick on Windows)
+  // move the look later within its second, until the first look of a
+  // minute came almost a second after the minute began.
+  clock.sleepMs(kMsPerSecond - now.ms);
 }
 
 void runScheduler(const char* installDir, const Clock& clock) {

@@ -3,14 +3,16 @@
 #pragma once
 #include <cstdint>
 #include <ctime>
+#include "platform/process.h"
 #include "scheduler/cron_table.h"
 
 namespace scheduler {
 
 // The clock and the sleep of the loop, replaceable so that tests run the
-// real loop over simulated days.
+// real loop over simulated days. now gives the calendar time with the
+// milliseconds into its second.
 struct Clock {
-  std::time_t (*now)();
+  platform::ClockReading (*now)();
   void (*sleepMs)(std::uint32_t ms);
 };
 extern const Clock kSystemClock;
@@ -34,7 +36,8 @@ bool ScanDue(std::time_t now, std::time_t lastScan);
 // start entry. False (and nothing done) when the log does not open.
 bool startScheduler(const char* installDir, const Clock& clock, SchedulerState& state);
 
-// One pass of the main loop: look at the clock, scan if due, sleep 1 s.
+// One pass of the main loop: look at the clock, scan if due, sleep until
+// the next second begins.
 void schedulerPass(SchedulerState& state, const Clock& clock);
 
 // Reads the table once and starts every line that matches the local time

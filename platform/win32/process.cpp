@@ -14,9 +14,25 @@ namespace {
 // CreateProcessA takes at most 32767 characters of command line, and may
 // write into the buffer it is given, so it gets a copy.
 constexpr std::size_t kCommandLineSize = 32768;
+// A FILETIME counts 100 ns steps since 1601; the C library's calendar time
+// counts seconds since 1970.
+constexpr std::uint64_t kStepsPerSecond = 10000000;
+constexpr std::uint64_t kStepsPerMs = 10000;
+constexpr std::uint64_t kStepsFrom1601To1970 = 116444736000000000;
 }  // namespace
 
 void sleepMs(std::uint32_t ms) { Sleep(ms); }
+
+// The clock time() reads: the system time, which moves once a timer tick.
+// Sleep ends on a tick as well, after the time has moved.
+ClockReading readClock() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t steps =
+      ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) - kStepsFrom1601To1970;
+  return {static_cast<std::time_t>(steps / kStepsPerSecond),
+          static_cast<std::uint32_t>(steps % kStepsPerSecond / kStepsPerMs)};
+}
 
 bool fileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 

@@ -67,9 +67,10 @@ SimulatedClock gClock;
 
 namespace {
 
-std::time_t simulatedNow() {
-  std::int64_t ms = gClock.nowMs;
-  return static_cast<std::time_t>(ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000));
+platform::ClockReading simulatedNow() {
+  const std::int64_t ms = gClock.nowMs;
+  const std::int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  return {static_cast<std::time_t>(seconds), static_cast<std::uint32_t>(ms - seconds * 1000)};
 }
 
 void simulatedSleep(std::uint32_t ms) {
