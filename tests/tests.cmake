@@ -39,3 +39,18 @@ foreach(script ${HORAMAT_E2E})
   get_filename_component(e2e_name ${script} NAME_WE)
   horamat_e2e(e2e_${e2e_name} ${e2e_name}.sh)
 endforeach()
+
+# installer_test has the Service Control Manager fail chosen calls: the
+# link sends every call of these platform functions (their C++ names) to
+# support/faults/service_faults.cpp, which passes on all it does not fail.
+target_sources(installer_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support/faults/service_faults.cpp)
+foreach(symbol
+    _ZN8platform18openServiceManagerEj
+    _ZN8platform13createServiceEPvPKcS2_jjjjS2_S2_S2_
+    _ZN8platform11openServiceEPvPKcj
+    _ZN8platform12startServiceEPv
+    _ZN8platform18queryServiceStatusEPvPNS_13ServiceStatusE
+    _ZN8platform14controlServiceEPvjPNS_13ServiceStatusE
+    _ZN8platform13deleteServiceEPv)
+  target_link_options(installer_test PRIVATE "LINKER:--wrap=${symbol}")
+endforeach()
