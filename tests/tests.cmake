@@ -54,3 +54,8 @@ foreach(symbol
     _ZN8platform13deleteServiceEPv)
   target_link_options(installer_test PRIVATE "LINKER:--wrap=${symbol}")
 endforeach()
+
+# Both changes of summer time under Wine, on a clock 30 times fast.
+if(TEST e2e_wine_dst)
+  set_tests_properties(e2e_wine_dst PROPERTIES TIMEOUT 900)
+endif()
