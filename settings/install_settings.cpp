@@ -12,17 +12,22 @@ InstallSettingsRecord InstallSettings{};
 
 namespace {
 
-// A value the query returned is usable only when its terminator lies inside
-// the bytes it reported: a value that fills the whole buffer without one
-// would be read past its end by every string function after this.
-bool terminatedWithin(const char* buffer, std::uint32_t dataSize) {
-  std::uint32_t limit = dataSize < kValueSize ? dataSize : kValueSize;
-  return std::memchr(buffer, '\0', limit) != nullptr;
-}
+// The work buffer is zero-filled before the query, and the value is taken
+// as the string it then holds. The data size the query reports plays no
+// part: Windows does not count a terminator that was never stored (a
+// script that writes Path with the text's length), and such a value,
+// shorter than the buffer, still ends at the zeros behind it. Only a value
+// that fills all 256 bytes without a zero has no end; every string
+// function after this would read past the buffer.
+bool holdsString(const char* buffer) { return std::memchr(buffer, '\0', kValueSize) != nullptr; }
 
 }  // namespace
 
 int readInstallSettings(Variant variant, DiagnosticLine diagnostic) {
+  return readInstallSettingsWith(platform::regQueryValue, variant, diagnostic);
+}
+
+int readInstallSettingsWith(ValueQuery query, Variant variant, DiagnosticLine diagnostic) {
   platform::RegKey key = nullptr;
   long opened = (variant == Variant::Scheduler)
                     ? platform::regOpenKeyFullAccess(kSettingsKey, &key)
@@ -35,7 +40,7 @@ int readInstallSettings(Variant variant, DiagnosticLine diagnostic) {
   if (variant == Variant::Installer) buffer[0] = ' ';
 
   std::uint32_t size = kValueSize;
-  long result = platform::regQueryValue(key, "Path", reinterpret_cast<unsigned char*>(buffer), &size);
+  long result = query(key, "Path", reinterpret_cast<unsigned char*>(buffer), &size);
   if (variant == Variant::Installer && diagnostic == DiagnosticLine::AsVariant) {
     // The buffer may hold no terminator after a failed query or a value of
     // exactly 256 bytes; print at most what it holds.
@@ -43,7 +48,7 @@ int readInstallSettings(Variant variant, DiagnosticLine diagnostic) {
                 static_cast<int>(kValueSize), static_cast<unsigned long>(size));
     std::fflush(stdout);
   }
-  if (result != 0 || !terminatedWithin(buffer, size)) {
+  if (result != 0 || !holdsString(buffer)) {
     platform::regCloseKey(key);
     return 0;
   }
@@ -55,11 +60,14 @@ int readInstallSettings(Variant variant, DiagnosticLine diagnostic) {
   }
   std::memcpy(InstallSettings.path, buffer, std::strlen(buffer) + 1);
 
-  // Version lands in the same buffer, not cleared again: the value brings
-  // its own terminator.
+  // Version lands in the same buffer, not cleared again: a value stored
+  // with its terminator brings it along. One stored without (Windows then
+  // reports the text's length) ends at its reported size, and not at the
+  // rest of the path that still lies behind it.
   size = kValueSize;
-  result = platform::regQueryValue(key, "Version", reinterpret_cast<unsigned char*>(buffer), &size);
-  if (result != 0 || !terminatedWithin(buffer, size)) {
+  result = query(key, "Version", reinterpret_cast<unsigned char*>(buffer), &size);
+  if (result == 0 && size < kValueSize) buffer[size] = '\0';
+  if (result != 0 || !holdsString(buffer)) {
     platform::regCloseKey(key);
     return 0;
   }

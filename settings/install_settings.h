@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 
+#include "platform/registry.h"
+
 namespace settings {
 
 // The service's name: the contract between the installer, which registers
@@ -34,5 +36,12 @@ enum class DiagnosticLine { AsVariant, Suppressed };
 // Reads Path and Version. 1 on success, 0 on failure; the installer's
 // variant prints its diagnostic line first unless it is suppressed.
 int readInstallSettings(Variant variant, DiagnosticLine diagnostic = DiagnosticLine::AsVariant);
+
+// The registry query readInstallSettings asks, as platform::regQueryValue
+// has it. readInstallSettingsWith lets a test hand in a query that answers
+// as Windows does where the registry at hand cannot (Wine counts a
+// terminator that was never stored; Windows does not).
+using ValueQuery = decltype(&platform::regQueryValue);
+int readInstallSettingsWith(ValueQuery query, Variant variant, DiagnosticLine diagnostic);
 
 }  // namespace settings

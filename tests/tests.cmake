@@ -43,3 +43,23 @@ endforeach()
 # The sample table that the setup installs, whose examples a test runs.
 target_compile_definitions(sample_table_test PRIVATE
   HORAMAT_SAMPLE_TABLE="${CMAKE_SOURCE_DIR}/packaging/CronTab.txt")
+
+# installer_test has the Service Control Manager fail chosen calls: the
+# link sends every call of these platform functions (their C++ names) to
+# support/faults/service_faults.cpp, which passes on all it does not fail.
+target_sources(installer_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support/faults/service_faults.cpp)
+foreach(symbol
+    _ZN8platform18openServiceManagerEj
+    _ZN8platform13createServiceEPvPKcS2_jjjjS2_S2_S2_
+    _ZN8platform11openServiceEPvPKcj
+    _ZN8platform12startServiceEPv
+    _ZN8platform18queryServiceStatusEPvPNS_13ServiceStatusE
+    _ZN8platform14controlServiceEPvjPNS_13ServiceStatusE
+    _ZN8platform13deleteServiceEPv)
+  target_link_options(installer_test PRIVATE "LINKER:--wrap=${symbol}")
+endforeach()
+
+# Both changes of summer time under Wine, on a clock 30 times fast.
+if(TEST e2e_wine_dst)
+  set_tests_properties(e2e_wine_dst PROPERTIES TIMEOUT 900)
+endif()

@@ -1,15 +1,29 @@
-// Files on Windows: the C library's streams as they are.
+// Files on Windows: the C library's streams, over a handle opened here.
 //
-// Checked against the runtime (msvcrt.dll, which MinGW-w64 links): fopen
-// is _fsopen(path, mode, _SH_DENYNO), so the file is opened with
-// FILE_SHARE_READ | FILE_SHARE_WRITE (not FILE_SHARE_DELETE: nobody can
-// delete or rename the table while it is open); the handle is inheritable
-// unless the mode holds "N"; without "b" or "t" the mode is _fmode, text.
-// Text mode turns CRLF into LF on reading (a lone CR stays) and LF into
-// CRLF on writing, and on reading takes Ctrl-Z as the end of the file.
+// msvcrt's fopen (the runtime MinGW-w64 links) is _fsopen(path, mode,
+// _SH_DENYNO): shared for reading and writing, not for deletion. Jobs
+// inherit the table's handle from the scan that started them and hold it
+// as long as they run, so with fopen an editor that saves by writing a new
+// file and renaming it over the table (the usual safe save) fails for as
+// long as any such job lives, and so do deleting and renaming it. openFile
+// therefore opens the handle itself with all three share flags and hands
+// it to the runtime: _open_osfhandle with the flags the mode asks for
+// (text, append, read-only), then _fdopen with the mode itself. What the
+// stream does is then fopen's: text mode turns CRLF into LF on reading (a
+// lone CR stays) and LF into CRLF on writing, takes Ctrl-Z as the end of
+// the file on reading, and "a" writes at the end whatever the position.
+// The handle is inheritable, as fopen's is. One thing fopen does and
+// this does not: "a+" in text mode cuts a Ctrl-Z off the end of the file;
+// the log never holds one.
 #include "platform/files.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
 
 #include "platform/bounded_text.h"
 
@@ -37,9 +51,99 @@ bool joinBelow(const char* folder, const char* rest, char* out, std::size_t size
   return appendText(out, size, rest);
 }
 
+// What a C library mode string ("r", "a+", "wb", ...) asks of the file.
+struct OpenRequest {
+  DWORD access;
+  DWORD disposition;
+  int runtimeFlags;  // for _open_osfhandle
+};
+
+bool requestFor(const char* mode, OpenRequest* request) {
+  const bool update = std::strchr(mode, '+') != nullptr;
+  const bool binary = std::strchr(mode, 'b') != nullptr;
+  int flags = binary ? 0 : _O_TEXT;
+  switch (mode[0]) {
+    case 'r':
+      request->access = update ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
+      request->disposition = OPEN_EXISTING;
+      if (!update) flags |= _O_RDONLY;
+      break;
+    case 'w':
+      request->access = update ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_WRITE;
+      request->disposition = CREATE_ALWAYS;
+      break;
+    case 'a':
+      request->access = update ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_WRITE;
+      request->disposition = OPEN_ALWAYS;
+      flags |= _O_APPEND;
+      break;
+    default:
+      return false;
+  }
+  request->runtimeFlags = flags;
+  return true;
+}
+
+// The errno fopen leaves for the Windows error of a failed open.
+int errnoFor(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_NAME:
+      return EINVAL;
+    default:
+      return EACCES;
+  }
+}
+
 }  // namespace
 
-std::FILE* openFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+std::FILE* openFile(const char* path, const char* mode) {
+  OpenRequest request{};
+  if (path == nullptr || mode == nullptr || !requestFor(mode, &request)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    errno = EINVAL;
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES inheritable{};
+  inheritable.nLength = sizeof inheritable;
+  inheritable.bInheritHandle = TRUE;
+  HANDLE handle = CreateFileA(path, request.access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              &inheritable, request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = errnoFor(error);
+    SetLastError(error);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), request.runtimeFlags);
+  if (fd == -1) {
+    const int runtimeError = errno;
+    CloseHandle(handle);
+    errno = runtimeError;
+    SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    return nullptr;
+  }
+  // From here the descriptor owns the handle.
+  std::FILE* file = _fdopen(fd, mode);
+  if (file == nullptr) {
+    const int runtimeError = errno;
+    _close(fd);
+    errno = runtimeError;
+    SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+  }
+  return file;
+}
 
 char* readLine(char* buffer, int size, std::FILE* file) { return std::fgets(buffer, size, file); }
 

@@ -85,3 +85,23 @@ wine_environment() {
   : "${WINEPREFIX:?WINEPREFIX must name the prefix of the run}"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
+# Under Wine: a fresh installation folder C:\<name> with the given
+# programs of the build, and the settings naming it. Sets install (the
+# folder as Linux sees it) and winstall (as Windows does).
+wine_installation() {  # <name> <bin> <program>...
+  local name=$1 from=$2 key='HKLM\Software\Pexa\Horamat' program
+  shift 2
+  install=$WINEPREFIX/drive_c/$name winstall="C:\\$name"
+  rm -rf "$install"; mkdir -p "$install"
+  for program in "$@"; do cp "$from/$program" "$install/"; done
+  wine reg add "$key" /v Path /t REG_SZ /d "$winstall" /f /reg:64 >/dev/null
+  wine reg add "$key" /v Version /t REG_SZ /d 1.0.0 /f /reg:64 >/dev/null
+}
+# The state number Wine's sc gives for the service Horamat (1 stopped, 4 running).
+wine_service_state() { wine sc query Horamat 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
+# Under Wine: the service Horamat stopped and deleted, the settings gone.
+wine_drop_service() {
+  wine sc stop Horamat >/dev/null 2>&1
+  wine sc delete Horamat >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\Pexa\Horamat' /f /reg:64 >/dev/null 2>&1
+}

@@ -25,6 +25,7 @@
 #include "platform/service_client.h"
 #include "platform/service_status.h"
 #include "settings/install_settings.h"
+#include "tests/support/faults/service_faults.h"
 #include "tests/support/test_support.h"
 
 using namespace testsupport;
@@ -594,6 +595,20 @@ struct InstallerService : ::testing::Test {
 
   void placeProgram(const char* mode) { placeTestService(folder, mode); }
 
+  // The program in place, registered, never started.
+  void registerStopped() {
+    placeProgram("normal");
+    platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
+    ASSERT_NE(manager, nullptr);
+    const std::string program = folder + "\\Zyklant.exe";
+    platform::ScHandle service = platform::createService(
+        manager, installer::kServiceName, installer::kServiceName, platform::kServiceAllAccess, 0x110,
+        platform::kServiceAutoStart, platform::kServiceErrorNormal, program.c_str(), nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << platform::lastError();
+    platform::closeServiceHandle(service);
+    platform::closeServiceHandle(manager);
+  }
+
   Captured install(const char* account = "", const char* password = "") {
     return capture([&] { return installer::installService(account, password); });
   }
@@ -719,17 +734,7 @@ TEST_F(InstallerService, RemoveNeverInstalledIsWarningNine) {
 }
 
 TEST_F(InstallerService, RemoveStoppedServiceDeletesAtOnce) {
-  placeProgram("normal");
-  // Registered, never started.
-  platform::ScHandle manager = platform::openServiceManager(platform::kScManagerAllAccess);
-  ASSERT_NE(manager, nullptr);
-  const std::string program = folder + "\\Zyklant.exe";
-  platform::ScHandle service = platform::createService(
-      manager, installer::kServiceName, installer::kServiceName, platform::kServiceAllAccess, 0x110,
-      platform::kServiceAutoStart, platform::kServiceErrorNormal, program.c_str(), nullptr, nullptr);
-  ASSERT_NE(service, nullptr) << platform::lastError();
-  platform::closeServiceHandle(service);
-  platform::closeServiceHandle(manager);
+  registerStopped();
   ASSERT_EQ(serviceState(), platform::kServiceStopped);
 
   Captured c = remove();
@@ -790,6 +795,72 @@ TEST_F(InstallerService, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
     platform::closeServiceHandle(service);
   }
   platform::closeServiceHandle(manager);
+}
+
+// The failure reports no real manager can be made to give on demand: the
+// manager fails one chosen call with a chosen code (tests/support/faults),
+// and each report is compared byte for byte, its code taken from the call.
+TEST_F(InstallerService, FailedCallsOfTheManagerGiveTheirReports) {
+  using testsupport::ServiceCall;
+  enum class Before { ProgramOnly, Registered, Running };
+  struct Fault {
+    ServiceCall call;
+    int first;
+    int times;
+    std::uint32_t code;
+  };
+  const struct {
+    const char* why;
+    Before before;
+    bool install;
+    Fault fault;
+    Fault second;  // times 0: none
+    std::string report;
+    int sleeps;
+  } cases[] = {
+      {"the manager does not open (install)", Before::ProgramOnly, true, {ServiceCall::OpenManager, 1, 1, 5}, {},
+       errorReport("Der Dienst konnte nicht installiert werden (5).", 5), 0},
+      {"creation fails otherwise", Before::ProgramOnly, true, {ServiceCall::Create, 1, 1, 1078}, {},
+       errorReport("Der Dienst konnte nicht installiert werden (1078).", 4), 0},
+      {"the new service does not start", Before::ProgramOnly, true, {ServiceCall::Start, 1, 1, 1053}, {},
+       errorReport("Der Dienst konnte nicht gestartet werden (1053).", 1), 0},
+      {"the manager does not open (remove)", Before::Registered, false, {ServiceCall::OpenManager, 1, 1, 5}, {},
+       errorReport("Der Dienst konnte nicht deinstalliert werden (5).", 11), 0},
+      {"opening the service fails otherwise", Before::Registered, false, {ServiceCall::Open, 1, 1, 5}, {},
+       errorReport("Der Dienst konnte nicht deinstalliert werden (5).", 9), 0},
+      {"the first status query fails", Before::Registered, false, {ServiceCall::Query, 1, 1, 6}, {},
+       errorReport("Der Dienst konnte nicht deinstalliert werden (6).", 8), 0},
+      {"the stop control fails", Before::Running, false, {ServiceCall::Control, 1, 1, 1061}, {},
+       errorReport("Der Dienst konnte nicht gestoppt werden (1061).", 6), 0},
+      {"a query in the wait fails", Before::Registered, false, {ServiceCall::Delete, 1, 1, 1072},
+       {ServiceCall::Query, 2, 1, 6}, errorReport("Der Dienst konnte nicht deinstalliert werden (6).", 7), 1},
+      {"the deletion fails in every pass", Before::Registered, false, {ServiceCall::Delete, 1, 10, 5}, {},
+       errorReport("Der Dienst konnte nicht deinstalliert werden (5).", 10), 10},
+  };
+  setRecord(folder, "2.0");  // the expected reports were read off with an empty record
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    testsupport::clearServiceFaults();
+    dropService();
+    ASSERT_FALSE(serviceRegistered());
+    if (c.before == Before::ProgramOnly) placeProgram("normal");
+    if (c.before == Before::Registered) registerStopped();
+    if (c.before == Before::Running) {
+      placeProgram("normal");
+      ASSERT_EQ(install().result, 1);
+      ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
+    }
+    gSleeps = 0;
+    testsupport::failServiceCall(c.fault.call, c.fault.first, c.fault.times, c.fault.code);
+    if (c.second.times > 0) {
+      testsupport::failServiceCall(c.second.call, c.second.first, c.second.times, c.second.code);
+    }
+    Captured r = c.install ? install() : remove();
+    testsupport::clearServiceFaults();
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.output, c.report);
+    EXPECT_EQ(gSleeps, c.sleeps);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the stand-in's files natively), in both variants.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -128,5 +129,72 @@ TEST_F(SettingsTest, AVersionShorterThanThePathIsNotMixedWithIt) {
   put("Path", "C:\\ein\\langer\\Pfad");
   put("Version", "2");
   EXPECT_EQ(readQuietly(Variant::Scheduler), 1);
+  EXPECT_STREQ(InstallSettings.version, "2");
+}
+
+namespace {
+
+// Values as Windows' RegQueryValueExA returns a string that was stored
+// without its terminator: the bytes of the text and nothing after them,
+// the data size their count, 234 (more data) when they do not fit.
+std::string gWindowsPath;
+std::string gWindowsVersion;
+
+long windowsQuery(void*, const char* name, unsigned char* data, std::uint32_t* size) {
+  const std::string& value = std::strcmp(name, "Path") == 0 ? gWindowsPath : gWindowsVersion;
+  const auto length = static_cast<std::uint32_t>(value.size());
+  const std::uint32_t capacity = *size;
+  *size = length;
+  if (length > capacity) return 234;
+  std::memcpy(data, value.data(), length);
+  return 0;
+}
+
+}  // namespace
+
+// Windows counts no terminator that was never stored (a script writing
+// Path with the text's length); Wine counts one all the same, so only this
+// query shows what Windows gives. Such a value ends at the zeros of the
+// work buffer; only one filling all 256 bytes has no end.
+TEST_F(SettingsTest, ValuesWithoutTerminatorAsWindowsReportsThem) {
+  put("Path", "C:\\Horamat");  // the key has to open
+  put("Version", "1.0.0");
+  const struct {
+    std::size_t length;
+    int result;
+    const char* why;
+  } cases[] = {
+      {5, 1, "short: ends at the zeros behind it"},
+      {243, 1, "the longest usable path"},
+      {255, 0, "reads, but leaves no room for the appended names"},
+      {256, 0, "fills the whole buffer: no end to be found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    gWindowsPath = "C:" + std::string(c.length - 2, 'p');
+    gWindowsVersion = std::string("2.1");
+    for (Variant v : {Variant::Scheduler, Variant::Installer}) {
+      InstallSettings = {};
+      ::testing::internal::CaptureStdout();
+      EXPECT_EQ(settings::readInstallSettingsWith(windowsQuery, v, settings::DiagnosticLine::AsVariant), c.result);
+      const std::string line = ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(std::string(InstallSettings.path), c.result == 1 ? gWindowsPath : "");
+      EXPECT_EQ(std::string(InstallSettings.version), c.result == 1 ? "2.1" : "");
+      if (v == Variant::Installer) {
+        EXPECT_EQ(line, "0 " + gWindowsPath + " 256 " + std::to_string(c.length) + "\n");
+      }
+    }
+  }
+}
+
+// The version shares the path's buffer, not cleared again: one stored
+// without terminator ends at its reported size, not in the path behind it.
+TEST_F(SettingsTest, AVersionWithoutTerminatorIsNotMixedWithThePath) {
+  put("Path", "C:\\Horamat");
+  put("Version", "1.0.0");
+  gWindowsPath = std::string("C:\\ein\\langer\\Pfad");
+  gWindowsVersion = std::string("2");
+  EXPECT_EQ(settings::readInstallSettingsWith(windowsQuery, Variant::Scheduler, settings::DiagnosticLine::AsVariant), 1);
+  EXPECT_STREQ(InstallSettings.path, "C:\\ein\\langer\\Pfad");
   EXPECT_STREQ(InstallSettings.version, "2");
 }
