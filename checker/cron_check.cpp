@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "checker/field_check.h"
 #include "platform/bounded_text.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -16,31 +15,32 @@ namespace checker {
 
 namespace {
 
-using cron::isSpace;
 using cron::skipSpace;
 using scheduler::kPathSize;
 
-// Only for saying why splitCronLine skipped a line; it decided.
-SkipReason skipReason(const char* text) {
-  const int items = cron::lineItems(text);
-  return items == 0 ? SkipReason::Empty : items < 5 ? SkipReason::FewerThanFiveFields : SkipReason::NoCommand;
-}
+constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
+constexpr const char* kNoSuchDate = "keinen der Tage gibt es in einem der Monate";
+constexpr const char* kNeverTexts[] = {"",
+                                       "die Minute markiert nichts",
+                                       "die Stunde markiert nichts",
+                                       "kein Tag 1-31 markiert",
+                                       "kein Monat 1-12 markiert",
+                                       "kein Wochentag 0-6 markiert",
+                                       kNoSuchDate};
 
-const char* skipText(SkipReason reason) {
-  constexpr const char* kTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
-  return kTexts[static_cast<int>(reason)];
-}
+struct Summary {
+  int lines = 0;
+  int comments = 0;
+  int skipped = 0;
+  int used = 0;
+  int never = 0;
+  int warnings = 0;
+  int hints = 0;
+  int writable = 0;  // warnings that others may change what runs
+};
 
-const char* neverText(NeverReason reason) {
-  constexpr const char* kTexts[] = {"",
-                                    "die Minute markiert nichts",
-                                    "die Stunde markiert nichts",
-                                    "kein Tag 1-31 markiert",
-                                    "kein Monat 1-12 markiert",
-                                    "kein Wochentag 0-6 markiert",
-                                    "keinen der Tage gibt es in einem der Monate"};
-  return kTexts[static_cast<int>(reason)];
-}
+constexpr bool isHint(Finding f) { return f >= Finding::BothDayFields; }
+constexpr bool isWritable(Finding f) { return f >= Finding::WritableTable && f <= Finding::WritableProgramFolder; }
 
 // The text for the console: no newline, and no control character that
 // would garble the report (a lone CR stays in a line, as Windows keeps it).
@@ -53,7 +53,7 @@ void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
   out[n] = '\0';
 }
 
-// Stamp of the log without its newline.
+// The log's stamp without its newline.
 void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
   stamp[0] = '\0';
   const std::tm* local = std::localtime(&t);
@@ -64,7 +64,7 @@ void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
 }
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
-  if (isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
+  if (cron::isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
     char trimmed[cron::kLineBufferSize];
     copyForDisplay(trimmed, skipSpace(pieceText));
     suggest(addFinding(report.findings, Finding::HashNotFirst,
@@ -103,8 +103,8 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
     suggest(addFinding(report.findings, Finding::NoSuchDate,
-                       "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
-                       line.dayOfMonth, line.month),
+                       "Tag \"%s\" und Monat \"%s\": %s; die Zeile laeuft nie", line.dayOfMonth, line.month,
+                       kNoSuchDate),
             "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)", shortestMarkedMonthDays(report.masks),
             line.dayOfMonth);
     return;
@@ -124,8 +124,8 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
   const FieldSpec& day = cron::fieldSpec(Field::DayOfMonth);
   const FieldSpec& weekday = cron::fieldSpec(Field::DayOfWeek);
-  if (!marksAllClockValues(marksOf(report.masks, day.field), day) &&
-      !marksAllClockValues(marksOf(report.masks, weekday.field), weekday)) {
+  if (!allClockValues(marksOf(report.masks, day.field), day) &&
+      !allClockValues(marksOf(report.masks, weekday.field), weekday)) {
     addFinding(report.findings, Finding::BothDayFields,
                "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "
                "cron-Programmen");
@@ -192,12 +192,8 @@ void printFindings(std::FILE* out, const FindingList& findings, const char* inde
 void countFindings(const FindingList& findings, Summary& summary) {
   for (int i = 0; i < findings.count; ++i) {
     const Finding f = findings.items[static_cast<std::size_t>(i)].finding;
-    if (isHint(f)) {
-      ++summary.hints;
-    } else {
-      ++summary.warnings;
-    }
-    if (isWritable(f)) ++summary.writable;
+    ++(isHint(f) ? summary.hints : summary.warnings);
+    summary.writable += isWritable(f);
   }
   summary.warnings += findings.dropped;
 }
@@ -217,12 +213,6 @@ struct PieceReader {
   int fileLine;
   int piece;
 };
-
-void startReading(PieceReader& reader, std::FILE* file) {
-  reader = PieceReader{};
-  reader.file = file;
-  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, file) != nullptr;
-}
 
 bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceInfo& where) {
   if (!reader.haveNext) return false;
@@ -273,61 +263,13 @@ void printUsage() {
       kMaxStarts, kDefaultStarts);
 }
 
-}  // namespace
-
-void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
-               LineReport& report) {
-  report.where = where;
-  report.skip = SkipReason::None;
-  report.never = NeverReason::None;
-  report.startCount = 0;
-  report.findings = FindingList{};
-  cron::clearMasks(report.masks);
-  copyForDisplay(report.text, pieceText);
-
-  // The verdicts are the scheduler's: a "#" in the first column, then
-  // splitCronLine.
-  if (pieceText[0] == '#') {
-    report.kind = LineKind::Comment;
-    report.line = cron::CronLine{};
-  } else if (cron::splitCronLine(pieceText, report.line)) {
-    report.kind = LineKind::Used;
-  } else {
-    report.kind = LineKind::Skipped;
-    report.skip = skipReason(pieceText);
-  }
-  addLineFindings(pieceText, where, report);
-  if (report.kind != LineKind::Used) return;
-
-  cron::parseLine(report.line, report.masks);
-  report.never = neverReason(report.masks);
-  // An indented "#" line was meant as a comment: its "#" is its minute
-  // field, which marks nothing. The finding above says all there is; its
-  // other fields and its "program" are words of a comment.
-  if (*skipSpace(pieceText) == '#') return;
-
-  for (const FieldSpec& spec : cron::kFields)
-    checkField(cron::fieldText(report.line, spec.field), spec, marksOf(report.masks, spec.field), report.findings);
-  if (report.never == NeverReason::None) {
-    // At least one start is looked for even when none is shown: a line
-    // without one in eight years is worth a warning.
-    const int wanted = options.starts > 0 ? options.starts : 1;
-    report.startCount = findStarts(report.masks, options.from,
-                                   options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600,
-                                   report.starts.data(), wanted);
-  }
-  addCombinationFindings(options, report);
-  addHighByteFinding(report);
-  addProgramFinding(options, report);
-}
-
 void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options) {
   std::fprintf(out, "Zeile %d: ", report.where.number);
   if (report.kind == LineKind::Comment) std::fprintf(out, "Kommentar\n");
   if (report.kind == LineKind::Used) std::fprintf(out, "benutzt: %s\n", report.text);
   if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) std::fprintf(out, "uebersprungen (leer)\n");
   if (report.kind == LineKind::Skipped && report.skip != SkipReason::Empty)
-    std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
+    std::fprintf(out, "uebersprungen (%s): %s\n", kSkipTexts[static_cast<int>(report.skip)], report.text);
 
   if (report.kind == LineKind::Used) {
     const char* separator = "  ";
@@ -339,7 +281,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
     }
     std::fprintf(out, "\n");
     if (report.never != NeverReason::None) {
-      std::fprintf(out, "  Laeuft nie: %s.\n", neverText(report.never));
+      std::fprintf(out, "  Laeuft nie: %s.\n", kNeverTexts[static_cast<int>(report.never)]);
     } else {
       const int shown = report.startCount < options.starts ? report.startCount : options.starts;
       for (int i = 0; i < shown; ++i) {
@@ -379,6 +321,56 @@ int exitCode(const Summary& summary) {
   return summary.writable > 0 ? kExitWritable : kExitAllRun;
 }
 
+}  // namespace
+
+void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
+               LineReport& report) {
+  report.where = where;
+  report.skip = SkipReason::None;
+  report.never = NeverReason::None;
+  report.startCount = 0;
+  report.findings = FindingList{};
+  cron::clearMasks(report.masks);
+  copyForDisplay(report.text, pieceText);
+
+  // The verdicts are the scheduler's: a "#" in the first column, then
+  // splitCronLine.
+  if (pieceText[0] == '#') {
+    report.kind = LineKind::Comment;
+    report.line = cron::CronLine{};
+  } else if (cron::splitCronLine(pieceText, report.line)) {
+    report.kind = LineKind::Used;
+  } else {
+    // Only for saying why splitCronLine skipped the line; it decided.
+    const int items = cron::lineItems(pieceText);
+    report.kind = LineKind::Skipped;
+    report.skip = items == 0 ? SkipReason::Empty : items < 5 ? SkipReason::FewerThanFiveFields : SkipReason::NoCommand;
+  }
+  addLineFindings(pieceText, where, report);
+  if (report.kind != LineKind::Used) return;
+
+  cron::parseLine(report.line, report.masks);
+  report.never = neverReason(report.masks);
+  // An indented "#" line was meant as a comment: its "#" is its minute
+  // field, which marks nothing. The finding above says all there is; its
+  // other fields and its "program" are words of a comment.
+  if (*skipSpace(pieceText) == '#') return;
+
+  for (const FieldSpec& spec : cron::kFields)
+    checkField(cron::fieldText(report.line, spec.field), spec, marksOf(report.masks, spec.field), report.findings);
+  if (report.never == NeverReason::None) {
+    // At least one start is looked for even when none is shown: a line
+    // without one in eight years is worth a warning.
+    const int wanted = options.starts > 0 ? options.starts : 1;
+    report.startCount = findStarts(report.masks, options.from,
+                                   options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600,
+                                   report.starts.data(), wanted);
+  }
+  addCombinationFindings(options, report);
+  addHighByteFinding(report);
+  addProgramFinding(options, report);
+}
+
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   cron::TableMark mark = cron::TableMark::None;
   std::FILE* table = cron::openTable(path, &mark);
@@ -401,8 +393,9 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   }
   std::fprintf(out, "\n");
 
-  PieceReader reader;
-  startReading(reader, table);
+  PieceReader reader{};
+  reader.file = table;
+  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, table) != nullptr;
   char text[cron::kLineBufferSize];
   PieceInfo where{};
   // One report at a time; it is large, and nothing keeps it.

@@ -1,6 +1,8 @@
-#include "checker/start_search.h"
-
-#include <cstddef>
+// When a line starts: the scheduler scans every calendar minute and starts
+// a line when lineMatches holds for the local time of that minute. The
+// checker asks the same lineMatches, but skips days and hours that the
+// masks rule out.
+#include "checker/cron_check.h"
 
 namespace checker {
 
@@ -10,24 +12,18 @@ namespace {
 constexpr int kLongestDays[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr int kCommonDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-bool marked(const cron::ScheduleMasks& masks, cron::Field field, int value) {
+bool marked(const cron::ScheduleMasks& masks, Field field, int value) {
   const auto flags = cron::flagsOf(masks, field);
   return value >= 0 && static_cast<std::size_t>(value) < flags.size() && flags[static_cast<std::size_t>(value)] != 0;
-}
-
-bool anyMarked(const cron::ScheduleMasks& masks, cron::Field field, int first, int last) {
-  for (int v = first; v <= last; ++v) {
-    if (marked(masks, field, v)) return true;
-  }
-  return false;
 }
 
 // Some marked day exists in some marked month, in a year with the given
 // month lengths.
 bool someDate(const cron::ScheduleMasks& masks, const int (&days)[13]) {
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    if (marked(masks, cron::Field::Month, month) && anyMarked(masks, cron::Field::DayOfMonth, 1, days[month]))
-      return true;
+    for (int day = 1; day <= days[month]; ++day) {
+      if (marked(masks, Field::Month, month) && marked(masks, Field::DayOfMonth, day)) return true;
+    }
   }
   return false;
 }
@@ -39,11 +35,10 @@ bool localAt(std::time_t t, std::tm& out) {
   return true;
 }
 
-// Day, month and weekday all marked: some minute of this local day may
-// match. When not, lineMatches fails for every minute of it.
+// When not, lineMatches fails for every minute of this local day.
 bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
-  return marked(masks, cron::Field::DayOfMonth, t.tm_mday) && marked(masks, cron::Field::Month, t.tm_mon + 1) &&
-         marked(masks, cron::Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
+  return marked(masks, Field::DayOfMonth, t.tm_mday) && marked(masks, Field::Month, t.tm_mon + 1) &&
+         marked(masks, Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
 }
 
 // Orders local days, or local hours, by the wall clock.
@@ -111,8 +106,7 @@ void findClockChanges(std::time_t from, ClockChanges& changes) {
 }
 
 bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
-  // The wall minutes of the day, counted from its midnight; the tm_min
-  // of change.wall may lie below 0 (a skip across a full hour).
+  // The tm_min of change.wall may lie below 0 (a skip across a full hour).
   const int first = change.wall.tm_hour * 60 + change.wall.tm_min;
   for (int m = first; m < first + change.minutes; ++m) {
     if (m < 0 || m >= 24 * 60) continue;
@@ -125,8 +119,8 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 }
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
-  for (const cron::FieldSpec& spec : cron::kFields) {
-    if (!anyMarked(masks, spec.field, spec.first, spec.last))
+  for (const FieldSpec& spec : cron::kFields) {
+    if (clockValues(marksOf(masks, spec.field), spec) == 0)
       return static_cast<NeverReason>(static_cast<int>(spec.field) + 1);
   }
   return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
@@ -139,7 +133,7 @@ bool leapYearsOnly(const cron::ScheduleMasks& masks) {
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
   int shortest = 0;
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    if (marked(masks, cron::Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
+    if (marked(masks, Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
       shortest = kCommonDays[month];
   }
   return shortest;
@@ -154,7 +148,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
   while (found < wanted && t < until && localAt(t, local)) {
     if (!dayMarked(masks, local)) {
       t = nextUnit(t, local, true);
-    } else if (!marked(masks, cron::Field::Hour, local.tm_hour)) {
+    } else if (!marked(masks, Field::Hour, local.tm_hour)) {
       t = nextUnit(t, local, false);
     } else if (cron::lineMatches(masks, local)) {
       // The verdict is the scheduler's own; the skips above only save
@@ -163,7 +157,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
       t += 60;
     } else {
       int next = local.tm_min + 1;
-      while (next <= cron::kMinuteMax && !marked(masks, cron::Field::Minute, next)) ++next;
+      while (next <= cron::kMinuteMax && !marked(masks, Field::Minute, next)) ++next;
       t = next <= cron::kMinuteMax ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
     }
   }

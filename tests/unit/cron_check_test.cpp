@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "checker/field_check.h"
-#include "checker/start_search.h"
 #include "platform/files.h"
 #include "platform/registry_admin.h"
 #include "scheduler/cron_log.h"
