@@ -19,7 +19,7 @@ using cron::skipSpace;
 using scheduler::kPathSize;
 
 constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
-constexpr const char* kNoSuchDate = "keinen der Tage gibt es in einem der Monate";
+constexpr const char* kNoSuchDate = "keiner dieser Tage kommt in einem dieser Monate vor";
 constexpr const char* kNeverTexts[] = {"",
                                        "die Minute markiert nichts",
                                        "die Stunde markiert nichts",
