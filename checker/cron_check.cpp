@@ -180,21 +180,16 @@ void addMarkFinding(cron::TableMark mark, FindingList& findings) {
   }
 }
 
-void printFindings(std::FILE* out, const FindingList& findings, const char* indent) {
+// Prints the findings and counts them into the summary.
+void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
   for (int i = 0; i < findings.count; ++i) {
     const Report& r = findings.items[static_cast<std::size_t>(i)];
     std::fprintf(out, "%s%s: %s\n", indent, isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
     if (r.suggestion[0] != '\0') std::fprintf(out, "%s  Vorschlag: %s\n", indent, r.suggestion);
+    ++(isHint(r.finding) ? summary.hints : summary.warnings);
+    summary.writable += isWritable(r.finding);
   }
   if (findings.dropped > 0) std::fprintf(out, "%s(%d weitere Warnungen)\n", indent, findings.dropped);
-}
-
-void countFindings(const FindingList& findings, Summary& summary) {
-  for (int i = 0; i < findings.count; ++i) {
-    const Finding f = findings.items[static_cast<std::size_t>(i)].finding;
-    ++(isHint(f) ? summary.hints : summary.warnings);
-    summary.writable += isWritable(f);
-  }
   summary.warnings += findings.dropped;
 }
 
@@ -263,15 +258,22 @@ void printUsage() {
       kMaxStarts, kDefaultStarts);
 }
 
-void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options) {
+// Prints the line's report and counts it into the summary.
+void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options, Summary& summary) {
+  ++summary.lines;
+  summary.comments += report.kind == LineKind::Comment;
+  summary.skipped += report.kind == LineKind::Skipped;
+  summary.used += report.kind == LineKind::Used;
+  summary.never += report.kind == LineKind::Used && report.never != NeverReason::None;
   std::fprintf(out, "Zeile %d: ", report.where.number);
-  if (report.kind == LineKind::Comment) std::fprintf(out, "Kommentar\n");
-  if (report.kind == LineKind::Used) std::fprintf(out, "benutzt: %s\n", report.text);
-  if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) std::fprintf(out, "uebersprungen (leer)\n");
-  if (report.kind == LineKind::Skipped && report.skip != SkipReason::Empty)
+  if (report.kind == LineKind::Comment) {
+    std::fprintf(out, "Kommentar\n");
+  } else if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) {
+    std::fprintf(out, "uebersprungen (leer)\n");
+  } else if (report.kind == LineKind::Skipped) {
     std::fprintf(out, "uebersprungen (%s): %s\n", kSkipTexts[static_cast<int>(report.skip)], report.text);
-
-  if (report.kind == LineKind::Used) {
+  } else {
+    std::fprintf(out, "benutzt: %s\n", report.text);
     const char* separator = "  ";
     for (const FieldSpec& spec : cron::kFields) {
       char marked[kMessageSize];
@@ -294,17 +296,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
       }
     }
   }
-
-  printFindings(out, report.findings, "  ");
-}
-
-void countLine(const LineReport& report, Summary& summary) {
-  ++summary.lines;
-  summary.comments += report.kind == LineKind::Comment;
-  summary.skipped += report.kind == LineKind::Skipped;
-  summary.used += report.kind == LineKind::Used;
-  summary.never += report.kind == LineKind::Used && report.never != NeverReason::None;
-  countFindings(report.findings, summary);
+  printFindings(out, report.findings, "  ", summary);
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {
@@ -314,11 +306,6 @@ void printSummary(std::FILE* out, const Summary& summary) {
                plural(summary.never, "laeuft nie", "laufen nie"), summary.warnings,
                plural(summary.warnings, "Warnung", "Warnungen"), summary.hints,
                plural(summary.hints, "Hinweis", "Hinweise"));
-}
-
-int exitCode(const Summary& summary) {
-  if (summary.never > 0) return kExitSomeNever;
-  return summary.writable > 0 ? kExitWritable : kExitAllRun;
 }
 
 }  // namespace
@@ -385,8 +372,7 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   FindingList tableFindings;
   if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
   addMarkFinding(mark, tableFindings);
-  printFindings(out, tableFindings, "");
-  countFindings(tableFindings, summary);
+  printFindings(out, tableFindings, "", summary);
   if (mark == cron::TableMark::Utf16) {
     std::fclose(table);
     return kExitSomeNever;
@@ -402,8 +388,7 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   static LineReport report;
   while (readPiece(reader, text, where)) {
     checkLine(text, where, options, report);
-    printLine(out, report, options);
-    countLine(report, summary);
+    printLine(out, report, options, summary);
   }
   const bool failed = std::ferror(table) != 0;
   std::fclose(table);
@@ -413,7 +398,8 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
     std::fprintf(out, "Tabelle \"%s\" nicht ganz lesbar.\n", path);
     return kExitNotRead;
   }
-  return exitCode(summary);
+  if (summary.never > 0) return kExitSomeNever;
+  return summary.writable > 0 ? kExitWritable : kExitAllRun;
 }
 
 int cronCheckMain(int argc, char** argv) {

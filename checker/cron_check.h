@@ -31,48 +31,24 @@ constexpr int kExitWritable = 3;   // every used line runs, but others may chang
 struct Marks {
   std::array<bool, 64> on{};
 };
-
 Marks marksOf(const cron::ScheduleMasks& masks, Field field);
 
 // How many of the values the clock shows are marked; the others never match.
 int clockValues(const Marks& marks, const FieldSpec& spec);
 bool allClockValues(const Marks& marks, const FieldSpec& spec);
 
+// The order groups them: causes of a field item that marks nothing; items
+// that mark less than they seem to ("0-30/5", "5x"); values the clock
+// never shows; the line or the table as a whole; who else may change what
+// runs; then the hints, nothing wrong but not what users of other cron
+// programs expect.
 enum class Finding {
-  // A field item that marks nothing, by its cause.
-  Step,
-  Name,
-  RangeNotAscending,
-  AboveMaximum,
-  Negative,
-  NotANumber,
-  StarInList,
-  // An item that marks less than it seems to: "0-30/5", "5x".
-  StepIgnored,
-  RestIgnored,
-  // Values the clock never shows.
-  SundayAsSeven,
-  NoDayZero,
-  NoMonthZero,
-  NoSuchDate,
-  // The line or the table as a whole.
-  NoStartWithinSearch,
-  HashNotFirst,
-  OverlongPiece,
-  ProgramNotFound,
-  HighBytes,
-  Utf16Table,
-  // Who else may change what runs with the service's rights.
-  WritableTable,
-  WritableTableFolder,
-  WritableProgram,
-  WritableProgramFolder,
-  AccessUnknown,
-  // Hints: nothing wrong, but not what users of other cron programs expect.
-  BothDayFields,
-  LeapYearsOnly,
-  Utf8Mark,
-  ClockChange,
+  Step, Name, RangeNotAscending, AboveMaximum, Negative, NotANumber, StarInList,
+  StepIgnored, RestIgnored,
+  SundayAsSeven, NoDayZero, NoMonthZero, NoSuchDate,
+  NoStartWithinSearch, HashNotFirst, OverlongPiece, ProgramNotFound, HighBytes, Utf16Table,
+  WritableTable, WritableTableFolder, WritableProgram, WritableProgramFolder, AccessUnknown,
+  BothDayFields, LeapYearsOnly, Utf8Mark, ClockChange
 };
 
 // A message holds a whole table line and some words around it, or two
@@ -123,8 +99,7 @@ enum class NeverReason { None, Minute, Hour, Day, Month, Weekday, NoSuchDate };
 // time never comes.
 NeverReason neverReason(const cron::ScheduleMasks& masks);
 bool leapYearsOnly(const cron::ScheduleMasks& masks);
-// The days of the shortest marked month in a common year: a day every
-// marked month has, for a rewrite.
+// A day that every marked month has, for a rewrite.
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks);
 
 // The calendar minutes from `from` (rounded up to a whole minute) before
@@ -141,6 +116,7 @@ struct ClockChange {
   std::tm wall;
   int minutes;
 };
+
 struct ClockChanges {
   std::array<ClockChange, 8> items{};
   int count = 0;
