@@ -41,12 +41,10 @@ bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
          marked(masks, Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
 }
 
-// Orders local days, or local hours, by the wall clock.
-int compareUnit(const std::tm& a, const std::tm& b, bool day) {
-  if (a.tm_year != b.tm_year) return a.tm_year < b.tm_year ? -1 : 1;
-  if (a.tm_yday != b.tm_yday) return a.tm_yday < b.tm_yday ? -1 : 1;
-  if (day || a.tm_hour == b.tm_hour) return 0;
-  return a.tm_hour < b.tm_hour ? -1 : 1;
+// Minutes from b's wall clock to a's; the two lie within a day or so.
+int wallDistance(const std::tm& a, const std::tm& b) {
+  const int days = a.tm_year != b.tm_year ? (a.tm_year > b.tm_year ? 1 : -1) : a.tm_yday - b.tm_yday;
+  return days * 24 * 60 + (a.tm_hour - b.tm_hour) * 60 + (a.tm_min - b.tm_min);
 }
 
 // The first calendar minute of the local day (or hour) after the one that
@@ -57,20 +55,15 @@ int compareUnit(const std::tm& a, const std::tm& b, bool day) {
 // boundary (a day of 23 hours) is moved back by the wall minutes it shows
 // past it, so that no minute of the next day is jumped over.
 std::time_t nextUnit(std::time_t t, const std::tm& local, bool day) {
-  const int wallMinutes = day ? 24 * 60 - (local.tm_hour * 60 + local.tm_min) : 60 - local.tm_min;
-  const std::time_t guess = t + static_cast<std::time_t>(wallMinutes) * 60;
+  const int unit = day ? 24 * 60 : 60;
+  const int into = day ? local.tm_hour * 60 + local.tm_min : local.tm_min;
+  const std::time_t guess = t + static_cast<std::time_t>(unit - into) * 60;
   std::tm at;
   if (!localAt(guess, at)) return t + 60;
-  if (compareUnit(at, local, day) <= 0) return guess;
+  if (wallDistance(at, local) + into < unit) return guess;
   const int past = day ? at.tm_hour * 60 + at.tm_min : at.tm_min;
   const std::time_t back = guess - static_cast<std::time_t>(past) * 60;
   return back > t ? back : t + 60;
-}
-
-// Minutes from b's wall clock to a's; the two lie within a day or so.
-int wallDistance(const std::tm& a, const std::tm& b) {
-  const int days = a.tm_year != b.tm_year ? (a.tm_year > b.tm_year ? 1 : -1) : a.tm_yday - b.tm_yday;
-  return days * 24 * 60 + (a.tm_hour - b.tm_hour) * 60 + (a.tm_min - b.tm_min);
 }
 
 // A change happens where a minute of calendar time moves the wall clock by
@@ -98,8 +91,8 @@ bool changeWithin(std::time_t hour, ClockChange& change) {
 
 void findClockChanges(std::time_t from, ClockChanges& changes) {
   changes = ClockChanges{};
-  const std::time_t first = from - from % 3600;
-  for (std::time_t hour = first; hour < from + 366 * 24 * 3600 && changes.count < static_cast<int>(changes.items.size()); hour += 3600) {
+  const int room = static_cast<int>(changes.items.size());
+  for (std::time_t hour = from - from % 3600; hour < from + 366 * 24 * 3600 && changes.count < room; hour += 3600) {
     ClockChange change;
     if (changeWithin(hour, change)) changes.items[static_cast<std::size_t>(changes.count++)] = change;
   }
