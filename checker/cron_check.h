@@ -130,9 +130,8 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change);
 // ".\" and a suffix around a 255-character program, below a folder.
 constexpr std::size_t kAuditPathSize = 2 * 256 + 16;
 
-// Who, besides the machine's administrators, may change what runs with
-// the service's rights. Each path is judged once per table, at its first
-// use; beyond the list of judged paths they are judged again.
+// Each path is judged once per table, at its first use; beyond the list of
+// judged paths they are judged again.
 struct Audit {
   // The service's account as the Service Control Manager names it; "" when
   // the service is not installed (the setup's choice is the system account).
