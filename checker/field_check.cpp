@@ -91,14 +91,27 @@ Marks clockPart(const Marks& marks, const FieldSpec& spec) {
   return part;
 }
 
-// Runs of marked clock values, each handed to emit(first, last).
-template <typename Emit>
-void forEachRun(const Marks& marks, const FieldSpec& spec, Emit emit) {
+// The marked clock values run by run: a run of at least rangeFrom values
+// as a range ("8-17", "Mo-Fr"), a shorter one value by value ("0,1");
+// weekdays by their short names when named.
+void writeRuns(const Marks& marks, const FieldSpec& spec, int rangeFrom, bool named, char* out, std::size_t size) {
+  auto value = [&](int v) {
+    if (named) {
+      appendFormat(out, size, "%s", kWeekdayShort[v]);
+    } else {
+      appendFormat(out, size, "%d", v);
+    }
+  };
   for (int v = spec.first; v <= spec.last; ++v) {
     if (!marks.on[static_cast<std::size_t>(v)]) continue;
     int end = v;
     while (end < spec.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
-    emit(v, end);
+    if (out[0] != '\0') appendFormat(out, size, ",");
+    value(v);
+    if (end > v) {
+      appendFormat(out, size, end - v + 1 >= rangeFrom ? "-" : ",");
+      value(end);
+    }
     v = end;
   }
 }
@@ -155,12 +168,9 @@ void fieldText(const Marks& marks, const FieldSpec& spec, char* out, std::size_t
   out[0] = '\0';
   if (allClockValues(marks, spec)) {
     appendFormat(out, size, "*");
-    return;
+  } else {
+    writeRuns(marks, spec, 2, false, out, size);
   }
-  forEachRun(marks, spec, [&](int from, int to) {
-    appendFormat(out, size, out[0] == '\0' ? "%d" : ",%d", from);
-    if (to > from) appendFormat(out, size, "-%d", to);
-  });
 }
 
 // The state of one field across its items.
@@ -353,21 +363,8 @@ void describeMarks(const Marks& marks, const FieldSpec& spec, char* out, std::si
     appendFormat(out, size, "%s", allClockValues(marks, spec) ? all : none);
     return;
   }
-  auto value = [&](int v) {
-    if (spec.field == Field::DayOfWeek) {
-      appendFormat(out, size, "%s", kWeekdayShort[v]);
-    } else {
-      appendFormat(out, size, "%d", v);
-    }
-  };
-  // Runs of three and more read best as a range: "8-17", "Mo-Fr"; two
-  // values are a list: "0,1".
-  forEachRun(marks, spec, [&](int from, int to) {
-    if (out[0] != '\0') appendFormat(out, size, ",");
-    value(from);
-    if (to > from) appendFormat(out, size, to - from >= 2 ? "-" : ",");
-    if (to > from) value(to);
-  });
+  // Two values read best as a list: "0,1".
+  writeRuns(marks, spec, 3, spec.field == Field::DayOfWeek, out, size);
 }
 
 void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks, FindingList& findings) {
