@@ -1,4 +1,7 @@
-#include "checker/access_audit.h"
+// Who, besides the machine's administrators, may change what runs with the
+// service's rights: the table, the folder that holds it, each job's
+// program and the folder it lies in.
+#include "checker/cron_check.h"
 
 #include <cstring>
 
@@ -10,30 +13,29 @@ namespace checker {
 
 namespace {
 
-constexpr std::size_t kFixSize = kMessageSize;
-
 // What each judged thing is, and what its being changeable means.
 struct Subject {
   Finding finding;
-  const char* what;  // "Tabelle", "Ordner ... der Tabelle"
+  const char* noun;   // before the path
+  const char* owner;  // after it
   const char* risk;
   bool folder;
 };
-constexpr Subject kTable = {Finding::WritableTable, "Tabelle \"%s\"",
+constexpr Subject kTable = {Finding::WritableTable, "Tabelle", "",
                             "wer sie aendert, startet Programme mit den Rechten des Dienstes", false};
-constexpr Subject kTableFolder = {Finding::WritableTableFolder, "Ordner \"%s\" der Tabelle",
+constexpr Subject kTableFolder = {Finding::WritableTableFolder, "Ordner", " der Tabelle",
                                   "wer darin schreibt, kann die Tabelle ersetzen", true};
-constexpr Subject kProgram = {Finding::WritableProgram, "Programm \"%s\"",
+constexpr Subject kProgram = {Finding::WritableProgram, "Programm", "",
                               "wer es aendert, laesst eigenen Code mit den Rechten des Dienstes laufen", false};
-constexpr Subject kProgramFolder = {Finding::WritableProgramFolder, "Ordner \"%s\" des Programms",
+constexpr Subject kProgramFolder = {Finding::WritableProgramFolder, "Ordner", " des Programms",
                                     "wer darin schreibt, kann das Programm ersetzen oder unterschieben", true};
 
-// True the first time a path is asked for; each is judged once per table.
 bool firstTime(Audit& audit, const char* path) {
-  for (int i = 0; i < audit.count && i < kMaxAudited; ++i) {
+  const int kept = static_cast<int>(audit.judged.size());
+  for (int i = 0; i < audit.count && i < kept; ++i) {
     if (std::strcmp(audit.judged[static_cast<std::size_t>(i)].data(), path) == 0) return false;
   }
-  if (audit.count < kMaxAudited) {
+  if (audit.count < kept) {
     platform::copyText(audit.judged[static_cast<std::size_t>(audit.count)].data(), kAuditPathSize, path);
   }
   ++audit.count;
@@ -68,10 +70,9 @@ void judge(Audit& audit, const char* path, const Subject& subject, FindingList& 
     return;
   }
   if (writers.count == 0) return;
-  Report* r = addFinding(findings, subject.finding);
+  Report* r = addFinding(findings, subject.finding, "%s \"%s\"%s kann geaendert werden von: ", subject.noun, path,
+                         subject.owner);
   if (r == nullptr) return;
-  appendFormat(r->message, sizeof r->message, subject.what, path);
-  appendFormat(r->message, sizeof r->message, " kann geaendert werden von: ");
   for (int i = 0; i < writers.count; ++i) {
     appendFormat(r->message, sizeof r->message, "%s%s", i > 0 ? ", " : "",
                  writers.names[static_cast<std::size_t>(i)].data());
@@ -79,7 +80,7 @@ void judge(Audit& audit, const char* path, const Subject& subject, FindingList& 
   if (writers.more > 0) appendFormat(r->message, sizeof r->message, " und %d weiteren", writers.more);
   appendFormat(r->message, sizeof r->message, "; %s", subject.risk);
 
-  char fix[kFixSize];
+  char fix[kMessageSize];
   const bool fixable = platform::accessFix(path, subject.folder, fix, sizeof fix);
   if (subject.finding == Finding::WritableProgramFolder) {
     // A folder the job shares with others (a temporary folder, a user's

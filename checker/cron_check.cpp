@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "checker/field_check.h"
 #include "platform/bounded_text.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -16,31 +15,32 @@ namespace checker {
 
 namespace {
 
-using cron::isSpace;
 using cron::skipSpace;
 using scheduler::kPathSize;
 
-// Only for saying why splitCronLine skipped a line; it decided.
-SkipReason skipReason(const char* text) {
-  const int items = cron::lineItems(text);
-  return items == 0 ? SkipReason::Empty : items < 5 ? SkipReason::FewerThanFiveFields : SkipReason::NoCommand;
-}
+constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
+constexpr const char* kNoSuchDate = "keiner dieser Tage kommt in einem dieser Monate vor";
+constexpr const char* kNeverTexts[] = {"",
+                                       "die Minute markiert nichts",
+                                       "die Stunde markiert nichts",
+                                       "kein Tag 1-31 markiert",
+                                       "kein Monat 1-12 markiert",
+                                       "kein Wochentag 0-6 markiert",
+                                       kNoSuchDate};
 
-const char* skipText(SkipReason reason) {
-  constexpr const char* kTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
-  return kTexts[static_cast<int>(reason)];
-}
+struct Summary {
+  int lines = 0;
+  int comments = 0;
+  int skipped = 0;
+  int used = 0;
+  int never = 0;
+  int warnings = 0;
+  int hints = 0;
+  int writable = 0;  // warnings that others may change what runs
+};
 
-const char* neverText(NeverReason reason) {
-  constexpr const char* kTexts[] = {"",
-                                    "die Minute markiert nichts",
-                                    "die Stunde markiert nichts",
-                                    "kein Tag 1-31 markiert",
-                                    "kein Monat 1-12 markiert",
-                                    "kein Wochentag 0-6 markiert",
-                                    "keinen der Tage gibt es in einem der Monate"};
-  return kTexts[static_cast<int>(reason)];
-}
+constexpr bool isHint(Finding f) { return f >= Finding::BothDayFields; }
+constexpr bool isWritable(Finding f) { return f >= Finding::WritableTable && f <= Finding::WritableProgramFolder; }
 
 // The text for the console: no newline, and no control character that
 // would garble the report (a lone CR stays in a line, as Windows keeps it).
@@ -53,7 +53,7 @@ void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
   out[n] = '\0';
 }
 
-// Stamp of the log without its newline.
+// The log's stamp without its newline.
 void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
   stamp[0] = '\0';
   const std::tm* local = std::localtime(&t);
@@ -64,7 +64,7 @@ void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
 }
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
-  if (isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
+  if (cron::isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
     char trimmed[cron::kLineBufferSize];
     copyForDisplay(trimmed, skipSpace(pieceText));
     suggest(addFinding(report.findings, Finding::HashNotFirst,
@@ -103,8 +103,8 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
     suggest(addFinding(report.findings, Finding::NoSuchDate,
-                       "Tag \"%s\" und Monat \"%s\": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie",
-                       line.dayOfMonth, line.month),
+                       "Tag \"%s\" und Monat \"%s\": %s; die Zeile laeuft nie", line.dayOfMonth, line.month,
+                       kNoSuchDate),
             "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)", shortestMarkedMonthDays(report.masks),
             line.dayOfMonth);
     return;
@@ -124,8 +124,8 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
   const FieldSpec& day = cron::fieldSpec(Field::DayOfMonth);
   const FieldSpec& weekday = cron::fieldSpec(Field::DayOfWeek);
-  if (!marksAllClockValues(marksOf(report.masks, day.field), day) &&
-      !marksAllClockValues(marksOf(report.masks, weekday.field), weekday)) {
+  if (!allClockValues(marksOf(report.masks, day.field), day) &&
+      !allClockValues(marksOf(report.masks, weekday.field), weekday)) {
     addFinding(report.findings, Finding::BothDayFields,
                "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "
                "cron-Programmen");
@@ -180,25 +180,16 @@ void addMarkFinding(cron::TableMark mark, FindingList& findings) {
   }
 }
 
-void printFindings(std::FILE* out, const FindingList& findings, const char* indent) {
+// Prints the findings and counts them into the summary.
+void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
   for (int i = 0; i < findings.count; ++i) {
     const Report& r = findings.items[static_cast<std::size_t>(i)];
     std::fprintf(out, "%s%s: %s\n", indent, isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
     if (r.suggestion[0] != '\0') std::fprintf(out, "%s  Vorschlag: %s\n", indent, r.suggestion);
+    ++(isHint(r.finding) ? summary.hints : summary.warnings);
+    summary.writable += isWritable(r.finding);
   }
   if (findings.dropped > 0) std::fprintf(out, "%s(%d weitere Warnungen)\n", indent, findings.dropped);
-}
-
-void countFindings(const FindingList& findings, Summary& summary) {
-  for (int i = 0; i < findings.count; ++i) {
-    const Finding f = findings.items[static_cast<std::size_t>(i)].finding;
-    if (isHint(f)) {
-      ++summary.hints;
-    } else {
-      ++summary.warnings;
-    }
-    if (isWritable(f)) ++summary.writable;
-  }
   summary.warnings += findings.dropped;
 }
 
@@ -217,12 +208,6 @@ struct PieceReader {
   int fileLine;
   int piece;
 };
-
-void startReading(PieceReader& reader, std::FILE* file) {
-  reader = PieceReader{};
-  reader.file = file;
-  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, file) != nullptr;
-}
 
 bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceInfo& where) {
   if (!reader.haveNext) return false;
@@ -273,6 +258,56 @@ void printUsage() {
       kMaxStarts, kDefaultStarts);
 }
 
+// Prints the line's report and counts it into the summary.
+void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options, Summary& summary) {
+  ++summary.lines;
+  summary.comments += report.kind == LineKind::Comment;
+  summary.skipped += report.kind == LineKind::Skipped;
+  summary.used += report.kind == LineKind::Used;
+  summary.never += report.kind == LineKind::Used && report.never != NeverReason::None;
+  std::fprintf(out, "Zeile %d: ", report.where.number);
+  if (report.kind == LineKind::Comment) {
+    std::fprintf(out, "Kommentar\n");
+  } else if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) {
+    std::fprintf(out, "uebersprungen (leer)\n");
+  } else if (report.kind == LineKind::Skipped) {
+    std::fprintf(out, "uebersprungen (%s): %s\n", kSkipTexts[static_cast<int>(report.skip)], report.text);
+  } else {
+    std::fprintf(out, "benutzt: %s\n", report.text);
+    const char* separator = "  ";
+    for (const FieldSpec& spec : cron::kFields) {
+      char marked[kMessageSize];
+      describeMarks(marksOf(report.masks, spec.field), spec, marked, sizeof marked);
+      std::fprintf(out, "%s%s %s", separator, spec.german, marked);
+      separator = " | ";
+    }
+    std::fprintf(out, "\n");
+    if (report.never != NeverReason::None) {
+      std::fprintf(out, "  Laeuft nie: %s.\n", kNeverTexts[static_cast<int>(report.never)]);
+    } else {
+      const int shown = report.startCount < options.starts ? report.startCount : options.starts;
+      for (int i = 0; i < shown; ++i) {
+        char stamp[scheduler::kStampSize];
+        stampOf(report.starts[static_cast<std::size_t>(i)], stamp);
+        std::fprintf(out, "  Start: %s\n", stamp);
+      }
+      if (report.startCount > 0 && report.startCount < options.starts) {
+        std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
+      }
+    }
+  }
+  printFindings(out, report.findings, "  ", summary);
+}
+
+void printSummary(std::FILE* out, const Summary& summary) {
+  std::fprintf(out, "Zusammenfassung: %d %s: %d %s, %d uebersprungen, %d benutzt, davon %d %s; %d %s, %d %s.\n",
+               summary.lines, plural(summary.lines, "Zeile", "Zeilen"), summary.comments,
+               plural(summary.comments, "Kommentar", "Kommentare"), summary.skipped, summary.used, summary.never,
+               plural(summary.never, "laeuft nie", "laufen nie"), summary.warnings,
+               plural(summary.warnings, "Warnung", "Warnungen"), summary.hints,
+               plural(summary.hints, "Hinweis", "Hinweise"));
+}
+
 }  // namespace
 
 void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
@@ -293,8 +328,10 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   } else if (cron::splitCronLine(pieceText, report.line)) {
     report.kind = LineKind::Used;
   } else {
+    // Only for saying why splitCronLine skipped the line; it decided.
+    const int items = cron::lineItems(pieceText);
     report.kind = LineKind::Skipped;
-    report.skip = skipReason(pieceText);
+    report.skip = items == 0 ? SkipReason::Empty : items < 5 ? SkipReason::FewerThanFiveFields : SkipReason::NoCommand;
   }
   addLineFindings(pieceText, where, report);
   if (report.kind != LineKind::Used) return;
@@ -321,64 +358,6 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   addProgramFinding(options, report);
 }
 
-void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options) {
-  std::fprintf(out, "Zeile %d: ", report.where.number);
-  if (report.kind == LineKind::Comment) std::fprintf(out, "Kommentar\n");
-  if (report.kind == LineKind::Used) std::fprintf(out, "benutzt: %s\n", report.text);
-  if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) std::fprintf(out, "uebersprungen (leer)\n");
-  if (report.kind == LineKind::Skipped && report.skip != SkipReason::Empty)
-    std::fprintf(out, "uebersprungen (%s): %s\n", skipText(report.skip), report.text);
-
-  if (report.kind == LineKind::Used) {
-    const char* separator = "  ";
-    for (const FieldSpec& spec : cron::kFields) {
-      char marked[kMessageSize];
-      describeMarks(marksOf(report.masks, spec.field), spec, marked, sizeof marked);
-      std::fprintf(out, "%s%s %s", separator, spec.german, marked);
-      separator = " | ";
-    }
-    std::fprintf(out, "\n");
-    if (report.never != NeverReason::None) {
-      std::fprintf(out, "  Laeuft nie: %s.\n", neverText(report.never));
-    } else {
-      const int shown = report.startCount < options.starts ? report.startCount : options.starts;
-      for (int i = 0; i < shown; ++i) {
-        char stamp[scheduler::kStampSize];
-        stampOf(report.starts[static_cast<std::size_t>(i)], stamp);
-        std::fprintf(out, "  Start: %s\n", stamp);
-      }
-      if (report.startCount > 0 && report.startCount < options.starts) {
-        std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
-      }
-    }
-  }
-
-  printFindings(out, report.findings, "  ");
-}
-
-void countLine(const LineReport& report, Summary& summary) {
-  ++summary.lines;
-  summary.comments += report.kind == LineKind::Comment;
-  summary.skipped += report.kind == LineKind::Skipped;
-  summary.used += report.kind == LineKind::Used;
-  summary.never += report.kind == LineKind::Used && report.never != NeverReason::None;
-  countFindings(report.findings, summary);
-}
-
-void printSummary(std::FILE* out, const Summary& summary) {
-  std::fprintf(out, "Zusammenfassung: %d %s: %d %s, %d uebersprungen, %d benutzt, davon %d %s; %d %s, %d %s.\n",
-               summary.lines, plural(summary.lines, "Zeile", "Zeilen"), summary.comments,
-               plural(summary.comments, "Kommentar", "Kommentare"), summary.skipped, summary.used, summary.never,
-               plural(summary.never, "laeuft nie", "laufen nie"), summary.warnings,
-               plural(summary.warnings, "Warnung", "Warnungen"), summary.hints,
-               plural(summary.hints, "Hinweis", "Hinweise"));
-}
-
-int exitCode(const Summary& summary) {
-  if (summary.never > 0) return kExitSomeNever;
-  return summary.writable > 0 ? kExitWritable : kExitAllRun;
-}
-
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   cron::TableMark mark = cron::TableMark::None;
   std::FILE* table = cron::openTable(path, &mark);
@@ -393,24 +372,23 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   FindingList tableFindings;
   if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
   addMarkFinding(mark, tableFindings);
-  printFindings(out, tableFindings, "");
-  countFindings(tableFindings, summary);
+  printFindings(out, tableFindings, "", summary);
   if (mark == cron::TableMark::Utf16) {
     std::fclose(table);
     return kExitSomeNever;
   }
   std::fprintf(out, "\n");
 
-  PieceReader reader;
-  startReading(reader, table);
+  PieceReader reader{};
+  reader.file = table;
+  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, table) != nullptr;
   char text[cron::kLineBufferSize];
   PieceInfo where{};
   // One report at a time; it is large, and nothing keeps it.
   static LineReport report;
   while (readPiece(reader, text, where)) {
     checkLine(text, where, options, report);
-    printLine(out, report, options);
-    countLine(report, summary);
+    printLine(out, report, options, summary);
   }
   const bool failed = std::ferror(table) != 0;
   std::fclose(table);
@@ -420,7 +398,8 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
     std::fprintf(out, "Tabelle \"%s\" nicht ganz lesbar.\n", path);
     return kExitNotRead;
   }
-  return exitCode(summary);
+  if (summary.never > 0) return kExitSomeNever;
+  return summary.writable > 0 ? kExitWritable : kExitAllRun;
 }
 
 int cronCheckMain(int argc, char** argv) {

@@ -5,15 +5,16 @@
 // explains and looks ahead.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <ctime>
 
-#include "checker/access_audit.h"
-#include "checker/findings.h"
-#include "checker/start_search.h"
 #include "scheduler/cron_table.h"
 
 namespace checker {
+
+using cron::Field;
+using cron::FieldSpec;
 
 constexpr int kDefaultStarts = 3;
 constexpr int kMaxStarts = 100;
@@ -21,11 +22,128 @@ constexpr int kMaxStarts = 100;
 // being 29 February.
 constexpr int kSearchDays = 8 * 365 + 2;
 
-// Exit codes.
 constexpr int kExitAllRun = 0;     // every used line runs some day
 constexpr int kExitSomeNever = 1;  // some used line never runs
 constexpr int kExitNotRead = 2;    // no table read: not there, no settings, wrong call
 constexpr int kExitWritable = 3;   // every used line runs, but others may change what runs
+
+// The flags of a field, one per value 0..63 whatever its maximum.
+struct Marks {
+  std::array<bool, 64> on{};
+};
+Marks marksOf(const cron::ScheduleMasks& masks, Field field);
+
+// How many of the values the clock shows are marked; the others never match.
+int clockValues(const Marks& marks, const FieldSpec& spec);
+bool allClockValues(const Marks& marks, const FieldSpec& spec);
+
+// The order groups them: causes of a field item that marks nothing; items
+// that mark less than they seem to ("0-30/5", "5x"); values the clock
+// never shows; the line or the table as a whole; who else may change what
+// runs; then the hints, nothing wrong but not what users of other cron
+// programs expect.
+enum class Finding {
+  Step, Name, RangeNotAscending, AboveMaximum, Negative, NotANumber, StarInList,
+  StepIgnored, RestIgnored,
+  SundayAsSeven, NoDayZero, NoMonthZero, NoSuchDate,
+  NoStartWithinSearch, HashNotFirst, OverlongPiece, ProgramNotFound, HighBytes, Utf16Table,
+  WritableTable, WritableTableFolder, WritableProgram, WritableProgramFolder, AccessUnknown,
+  BothDayFields, LeapYearsOnly, Utf8Mark, ClockChange
+};
+
+// A message holds a whole table line and some words around it, or two
+// paths and the icacls arguments around them.
+constexpr std::size_t kMessageSize = 1024;
+
+struct Report {
+  Finding finding;
+  char message[kMessageSize];
+  char suggestion[kMessageSize];  // empty when there is none
+};
+
+struct FindingList {
+  std::array<Report, 16> items{};
+  int count = 0;
+  int dropped = 0;  // found beyond the list: counted, not kept
+};
+
+// A new entry with its message formatted, or nullptr when the list is
+// full (then counted as dropped). suggest does nothing for nullptr.
+Report* addFinding(FindingList& list, Finding finding, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void suggest(Report* report, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// snprintf appended to what out holds. Text that does not fit is cut and
+// ends in "...".
+void appendFormat(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// True when text holds a byte above 127: an umlaut, or a piece of one
+// saved as UTF-8.
+bool hasHighByte(const char* text);
+
+// The values of marks that the clock shows, compact: "0,30", "8-17",
+// "Mo-Fr", or the field's words for all ("jeder") and none ("keiner").
+void describeMarks(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size);
+
+// Checks the text of one field, which marks fieldMarks in the scheduler's
+// masks, item by item, with a rewrite of the field where one is sure.
+void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks, FindingList& findings);
+
+// Why no local time can ever match, looking at the masks alone: Minute to
+// Weekday mark no value the clock gives, or no marked day lies in a
+// marked month.
+enum class NeverReason { None, Minute, Hour, Day, Month, Weekday, NoSuchDate };
+
+// Every date, 29 February too, falls on every weekday within the Gregorian
+// cycle, so the masks alone decide whether a line runs some day. Time
+// zones may still swallow one: a time inside a change to daylight-saving
+// time never comes.
+NeverReason neverReason(const cron::ScheduleMasks& masks);
+bool leapYearsOnly(const cron::ScheduleMasks& masks);
+// A day that every marked month has, for a rewrite.
+int shortestMarkedMonthDays(const cron::ScheduleMasks& masks);
+
+// The calendar minutes from `from` (rounded up to a whole minute) before
+// `until` at which the scheduler starts the line, at most `wanted` of them;
+// returns how many. A minute repeated when daylight-saving time ends is
+// two minutes of calendar time, and both run.
+int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
+               int wanted);
+
+// Wall-clock minutes that the machine's time zone skips (summer time
+// begins) or repeats (it ends): `minutes` of them from `wall`.
+struct ClockChange {
+  bool repeated;
+  std::tm wall;
+  int minutes;
+};
+
+struct ClockChanges {
+  std::array<ClockChange, 8> items{};
+  int count = 0;
+};
+
+// The changes within a year from `from`, as the C library's localtime
+// reports them (on Windows the system's zone when TZ is unset).
+void findClockChanges(std::time_t from, ClockChanges& changes);
+bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change);
+
+// ".\" and a suffix around a 255-character program, below a folder.
+constexpr std::size_t kAuditPathSize = 2 * 256 + 16;
+
+// Each path is judged once per table, at its first use; beyond the list of
+// judged paths they are judged again.
+struct Audit {
+  // The service's account as the Service Control Manager names it; "" when
+  // the service is not installed (the setup's choice is the system account).
+  const char* serviceAccount = "";
+  int count = 0;
+  std::array<std::array<char, kAuditPathSize>, 64> judged{};
+};
+
+void auditTable(Audit& audit, const char* tablePath, FindingList& findings);
+// found false: no such program yet, and only its folder is judged, where
+// someone could still put it.
+void auditProgram(Audit& audit, const char* programPath, bool found, FindingList& findings);
 
 enum class LineKind { Comment, Skipped, Used };
 enum class SkipReason { None, Empty, FewerThanFiveFields, NoCommand };
@@ -40,11 +158,11 @@ struct PieceInfo {
 };
 
 struct CheckOptions {
-  std::time_t from;           // the first minute a start may fall on
-  int starts;                 // how many starts to show per used line
-  const char* serviceFolder;  // where the service looks for a program without a path
-  Audit* audit;               // who else may change what runs; nullptr: not asked
-  const ClockChanges* changes;  // the time zone's changes within a year; nullptr: not asked
+  std::time_t from;             // the first minute a start may fall on
+  int starts;                   // how many starts to show per used line
+  const char* serviceFolder;    // where the service looks for a program without a path
+  Audit* audit;                 // nullptr: not asked
+  const ClockChanges* changes;  // nullptr: not asked
 };
 
 struct LineReport {
@@ -60,29 +178,11 @@ struct LineReport {
   FindingList findings;
 };
 
-struct Summary {
-  int lines = 0;
-  int comments = 0;
-  int skipped = 0;
-  int used = 0;
-  int never = 0;
-  int warnings = 0;
-  int hints = 0;
-  int writable = 0;  // warnings that others may change what runs
-};
-
-// Checks one piece as read from the table.
 void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
                LineReport& report);
 
-void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options);
-void countLine(const LineReport& report, Summary& summary);
-void printSummary(std::FILE* out, const Summary& summary);
-int exitCode(const Summary& summary);
-
-// Reads the table at path piece by piece through the platform's text-mode
-// reading, exactly as the scheduler does, and writes the report to out.
-// Returns the exit code.
+// Reads the table at path piece by piece, exactly as the scheduler does,
+// and writes the report to out. Returns the exit code.
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out);
 
 // CronCheck [<Datei> [<Anzahl>]]: without a file, CronTab.txt of the

@@ -1,6 +1,10 @@
-#include "checker/field_check.h"
-
+// One time field of a used line: what it marks, told compactly, and what
+// is wrong with its text. What a text marks is always decided by the
+// scheduler's own parseField; this file only explains it.
+#include <cstdarg>
 #include <cstring>
+
+#include "checker/cron_check.h"
 
 namespace checker {
 
@@ -38,11 +42,10 @@ constexpr Name kMonthNames[] = {
 template <std::size_t N>
 bool lookUp(const Name (&names)[N], const char* run, std::size_t length, int& value) {
   for (const Name& name : names) {
-    const std::size_t full = std::strlen(name.word);
-    if (length < static_cast<std::size_t>(name.shortest) || length > full) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < length && same; ++i) same = lower(run[i]) == name.word[i];
-    if (same) {
+    if (length < static_cast<std::size_t>(name.shortest) || length > std::strlen(name.word)) continue;
+    std::size_t i = 0;
+    while (i < length && lower(run[i]) == name.word[i]) ++i;
+    if (i == length) {
       value = name.value;
       return true;
     }
@@ -51,14 +54,13 @@ bool lookUp(const Name (&names)[N], const char* run, std::size_t length, int& va
 }
 
 // A name of the field's own kind (a day name in the month field is none),
-// or with any kind, of either.
+// or with no field given, of either kind.
 bool isName(const char* run, std::size_t length, const FieldSpec* spec, int& value) {
   const bool weekday = spec == nullptr || spec->field == Field::DayOfWeek;
   const bool month = spec == nullptr || spec->field == Field::Month;
   return (weekday && lookUp(kWeekdayNames, run, length, value)) || (month && lookUp(kMonthNames, run, length, value));
 }
 
-// True when some run of letters in text is a day or month name of any kind.
 bool holdsName(const char* text) {
   for (const char* p = text; *p != '\0';) {
     const char* run = p;
@@ -78,7 +80,10 @@ const char* readValue(const char* p, const FieldSpec& spec, int& value) {
   return p != run && isName(run, static_cast<std::size_t>(p - run), &spec, value) ? p : nullptr;
 }
 
-// The values of marks that the clock shows; the others never match.
+void merge(Marks& into, const Marks& from) {
+  for (std::size_t v = 0; v < into.on.size(); ++v) into.on[v] = into.on[v] || from.on[v];
+}
+
 Marks clockPart(const Marks& marks, const FieldSpec& spec) {
   Marks part;
   for (int v = spec.first; v <= spec.last; ++v)
@@ -86,28 +91,85 @@ Marks clockPart(const Marks& marks, const FieldSpec& spec) {
   return part;
 }
 
-void merge(Marks& into, const Marks& from) {
-  for (std::size_t v = 0; v < into.on.size(); ++v) into.on[v] = into.on[v] || from.on[v];
-}
-
-Marks parsedMarks(const char* text, const FieldSpec& spec) {
-  cron::ScheduleMasks scratch{};
-  cron::parseField(text, spec.field, scratch);
-  return marksOf(scratch, spec.field);
-}
-
-// Runs of marked clock values, each handed to emit(first, last).
-template <typename Emit>
-void forEachRun(const Marks& marks, const FieldSpec& spec, Emit emit) {
-  for (int v = spec.first; v <= spec.last;) {
-    if (!marks.on[static_cast<std::size_t>(v)]) {
-      ++v;
-      continue;
+// The marked clock values run by run: a run of at least rangeFrom values
+// as a range ("8-17", "Mo-Fr"), a shorter one value by value ("0,1");
+// weekdays by their short names when named.
+void writeRuns(const Marks& marks, const FieldSpec& spec, int rangeFrom, bool named, char* out, std::size_t size) {
+  auto value = [&](int v) {
+    if (named) {
+      appendFormat(out, size, "%s", kWeekdayShort[v]);
+    } else {
+      appendFormat(out, size, "%d", v);
     }
+  };
+  for (int v = spec.first; v <= spec.last; ++v) {
+    if (!marks.on[static_cast<std::size_t>(v)]) continue;
     int end = v;
     while (end < spec.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
-    emit(v, end);
-    v = end + 1;
+    if (out[0] != '\0') appendFormat(out, size, ",");
+    value(v);
+    if (end > v) {
+      appendFormat(out, size, end - v + 1 >= rangeFrom ? "-" : ",");
+      value(end);
+    }
+    v = end;
+  }
+}
+
+// item = base ["/" step]
+// base = "*" | value ["-" value]
+// What a text means to users of other cron programs; false when it means
+// nothing sure. A range across the end of the field ("22-2", "FRI-MON")
+// wraps, an end above the maximum is cut to it, a single value with a step
+// runs to the maximum ("5/10" is 5,15,...), 7 of the weekday is Sunday.
+// This never decides what the scheduler does; it only shapes a rewrite.
+bool intendedMarks(const char* text, const FieldSpec& spec, Marks& marks) {
+  marks = Marks{};
+  const char* p = text;
+  int start = spec.first;
+  int end = spec.last;
+  bool single = false;
+  if (*p == '*') {
+    ++p;
+  } else {
+    p = readValue(p, spec, start);
+    if (p == nullptr) return false;
+    end = start;
+    single = *p != '-';
+    if (!single && (p = readValue(p + 1, spec, end)) == nullptr) return false;
+  }
+  int step = 1;
+  if (*p == '/') {
+    if (!isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
+    if (single) end = spec.max;
+  }
+  if (*p != '\0' || start < spec.first || start > spec.max || end < spec.first) return false;
+  if (end > spec.max) end = spec.max;
+
+  const bool weekday = spec.field == Field::DayOfWeek;
+  int index = 0;
+  auto walk = [&](int from, int to) {
+    for (int v = from; v <= to; ++v) {
+      if (index++ % step == 0) marks.on[static_cast<std::size_t>(weekday && v == 7 ? 0 : v)] = true;
+    }
+  };
+  if (start <= end) {
+    walk(start, end);
+  } else {
+    walk(start, spec.max);
+    walk(spec.first, end);
+  }
+  return true;
+}
+
+// marks as a field text that marks the same clock values: "*", "1-5",
+// "0,15,30,45".
+void fieldText(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
+  out[0] = '\0';
+  if (allClockValues(marks, spec)) {
+    appendFormat(out, size, "*");
+  } else {
+    writeRuns(marks, spec, 2, false, out, size);
   }
 }
 
@@ -124,9 +186,8 @@ struct FieldState {
 
 // "Minute "*/5": " or "Minute "1,*/5", Eintrag "*/5": "
 Report* startReport(FieldState& state, FindingList& findings, Finding finding, const char* item) {
-  Report* report = addFinding(findings, finding);
+  Report* report = addFinding(findings, finding, "%s \"%s\"", state.spec->german, state.text);
   if (report == nullptr) return nullptr;
-  appendFormat(report->message, sizeof report->message, "%s \"%s\"", state.spec->german, state.text);
   if (state.inList) appendFormat(report->message, sizeof report->message, ", Eintrag \"%s\"", item);
   appendFormat(report->message, sizeof report->message, ": ");
   state.last = report;
@@ -174,6 +235,7 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
   cron::ScheduleMasks scratch{};
   const cron::ItemReading reading = cron::readItem(item, state.inList, cron::flagsOf(scratch, spec.field));
   const Marks actual = marksOf(scratch, spec.field);
+  const char* whole = state.inList ? "der Eintrag" : "das Feld";
   Marks meant;
   const bool meantKnown = intendedMarks(item, spec, meant);
 
@@ -181,8 +243,7 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
     char why[kMessageSize] = "";
     const Finding cause = explainNothing(item, reading, spec, why, sizeof why);
     if (Report* report = startReport(state, findings, cause, item)) {
-      appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why,
-                   state.inList ? "der Eintrag" : "das Feld");
+      appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why, whole);
       if (hasHighByte(item))
         appendFormat(report->message, sizeof report->message,
                      " (Zeichen ueber 127, etwa Umlaute einer als UTF-8 gespeicherten Datei, lesen sich nie als "
@@ -195,13 +256,12 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
   }
 
   if (*reading.stop != '\0') {
-    const Finding finding = *reading.stop == '/' ? Finding::StepIgnored : Finding::RestIgnored;
+    const bool step = *reading.stop == '/';
     char marked[kMessageSize] = "";
     describeMarks(actual, spec, marked, sizeof marked);
-    if (Report* report = startReport(state, findings, finding, item)) {
+    if (Report* report = startReport(state, findings, step ? Finding::StepIgnored : Finding::RestIgnored, item)) {
       appendFormat(report->message, sizeof report->message, "%s \"%s\" wird nicht gelesen; %s markiert %s",
-                   finding == Finding::StepIgnored ? "die Schrittweite" : "der Rest", reading.stop,
-                   state.inList ? "der Eintrag" : "das Feld", marked);
+                   step ? "die Schrittweite" : "der Rest", reading.stop, whole, marked);
     }
     state.fixable = true;
   }
@@ -212,124 +272,118 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
 // scheduler's own parseField, marks exactly the meant clock values.
 void suggestRewrite(const FieldState& state) {
   const FieldSpec& spec = *state.spec;
-  char rewrite[cron::kLineBufferSize] = "";
+  char rewrite[cron::kLineBufferSize];
   fieldText(state.meant, spec, rewrite, sizeof rewrite);
   if (rewrite[0] == '\0' || std::strcmp(rewrite, state.text) == 0) return;
-  if (clockPart(parsedMarks(rewrite, spec), spec).on != clockPart(state.meant, spec).on) return;
-  appendFormat(state.last->suggestion, sizeof state.last->suggestion, "%s \"%s\" statt \"%s\"", spec.german,
-               rewrite, state.text);
+  cron::ScheduleMasks check{};
+  cron::parseField(rewrite, spec.field, check);
+  if (clockPart(marksOf(check, spec.field), spec).on != clockPart(state.meant, spec).on) return;
+  suggest(state.last, "%s \"%s\" statt \"%s\"", spec.german, rewrite, state.text);
+}
+
+void appendFormatV(char* out, std::size_t size, const char* format, std::va_list args) {
+  const std::size_t have = strnlen(out, size);
+  if (have >= size) return;
+  const int n = std::vsnprintf(out + have, size - have, format, args);
+  if (n < 0) out[have] = '\0';
+  // Cut: vsnprintf filled the buffer and terminated it; show that
+  // something is missing.
+  if (n >= 0 && static_cast<std::size_t>(n) >= size - have && size >= 4) std::memcpy(out + size - 4, "...", 4);
 }
 
 }  // namespace
 
+int clockValues(const Marks& marks, const FieldSpec& spec) {
+  int count = 0;
+  for (int v = spec.first; v <= spec.last; ++v) count += marks.on[static_cast<std::size_t>(v)];
+  return count;
+}
+
+bool allClockValues(const Marks& marks, const FieldSpec& spec) {
+  return clockValues(marks, spec) == spec.last - spec.first + 1;
+}
+
+Marks marksOf(const cron::ScheduleMasks& masks, Field field) {
+  Marks marks;
+  const auto flags = cron::flagsOf(masks, field);
+  for (std::size_t v = 0; v < flags.size(); ++v) marks.on[v] = flags[v] != 0;
+  return marks;
+}
+
+bool hasHighByte(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (static_cast<unsigned char>(*text) > 127) return true;
+  }
+  return false;
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+
+void appendFormat(char* out, std::size_t size, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  appendFormatV(out, size, format, args);
+  va_end(args);
+}
+
+Report* addFinding(FindingList& list, Finding finding, const char* format, ...) {
+  if (list.count >= static_cast<int>(list.items.size())) {
+    ++list.dropped;
+    return nullptr;
+  }
+  Report& report = list.items[static_cast<std::size_t>(list.count++)];
+  report.finding = finding;
+  report.message[0] = '\0';
+  report.suggestion[0] = '\0';
+  std::va_list args;
+  va_start(args, format);
+  appendFormatV(report.message, sizeof report.message, format, args);
+  va_end(args);
+  return &report;
+}
+
+void suggest(Report* report, const char* format, ...) {
+  if (report == nullptr) return;
+  std::va_list args;
+  va_start(args, format);
+  appendFormatV(report->suggestion, sizeof report->suggestion, format, args);
+  va_end(args);
+}
+
+#pragma GCC diagnostic pop
+
 void describeMarks(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
-  if (size == 0) return;
   out[0] = '\0';
-  if (marksAllClockValues(marks, spec) || !marksClockValue(marks, spec)) {
-    appendFormat(out, size, "%s", marksAllClockValues(marks, spec) ? everyWord(spec) : noneWord(spec));
+  if (allClockValues(marks, spec) || clockValues(marks, spec) == 0) {
+    // Minute and Stunde are feminine, Tag, Monat and Wochentag masculine.
+    const bool feminine = spec.field <= Field::Hour;
+    const char* all = feminine ? "jede" : "jeder";
+    const char* none = feminine ? "keine" : "keiner";
+    appendFormat(out, size, "%s", allClockValues(marks, spec) ? all : none);
     return;
   }
-  bool first = true;
-  auto value = [&](int v) {
-    if (spec.field == Field::DayOfWeek) {
-      appendFormat(out, size, "%s", kWeekdayShort[v]);
-    } else {
-      appendFormat(out, size, "%d", v);
-    }
-  };
-  // Runs of three and more read best as a range: "8-17", "Mo-Fr"; two
-  // values are a list: "0,1".
-  forEachRun(marks, spec, [&](int from, int to) {
-    if (!first) appendFormat(out, size, ",");
-    first = false;
-    value(from);
-    if (to > from) appendFormat(out, size, to - from >= 2 ? "-" : ",");
-    if (to > from) value(to);
-  });
-}
-
-void fieldText(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
-  if (size == 0) return;
-  out[0] = '\0';
-  if (marksAllClockValues(marks, spec)) {
-    appendFormat(out, size, "*");
-    return;
-  }
-  bool first = true;
-  forEachRun(marks, spec, [&](int from, int to) {
-    appendFormat(out, size, first ? "%d" : ",%d", from);
-    first = false;
-    if (to > from) appendFormat(out, size, "-%d", to);
-  });
-}
-
-// item = base ["/" step]
-// base = "*" | value ["-" value]
-// A range across the end of the field ("22-2", "FRI-MON") wraps; an end
-// above the maximum is cut to it; a single value with a step runs to the
-// maximum ("5/10" is 5,15,...); 7 of the weekday is Sunday.
-bool intendedMarks(const char* text, const FieldSpec& spec, Marks& marks) {
-  marks = Marks{};
-  const bool weekday = spec.field == Field::DayOfWeek;
-  const int rawLast = spec.max;
-  const char* p = text;
-  int start = spec.first;
-  int end = spec.last;
-  bool single = false;
-  if (*p == '*') {
-    ++p;
-  } else {
-    p = readValue(p, spec, start);
-    if (p == nullptr) return false;
-    end = start;
-    single = *p != '-';
-    if (!single && (p = readValue(p + 1, spec, end)) == nullptr) return false;
-  }
-  int step = 1;
-  if (*p == '/') {
-    if (!isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
-    if (single) end = rawLast;
-  }
-  if (*p != '\0') return false;
-  if (start < spec.first || start > rawLast || end < spec.first) return false;
-  if (end > rawLast) end = rawLast;
-
-  int index = 0;
-  auto walk = [&](int from, int to) {
-    for (int v = from; v <= to; ++v) {
-      if (index++ % step == 0) marks.on[static_cast<std::size_t>(weekday && v == 7 ? 0 : v)] = true;
-    }
-  };
-  if (start <= end) {
-    walk(start, end);
-  } else {
-    walk(start, rawLast);
-    walk(spec.first, end);
-  }
-  return true;
+  // Two values read best as a list: "0,1".
+  writeRuns(marks, spec, 3, spec.field == Field::DayOfWeek, out, size);
 }
 
 void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks, FindingList& findings) {
   char copy[cron::kLineBufferSize];
   if (std::strlen(text) >= sizeof copy) return;
   std::strcpy(copy, text);
-  FieldState state;
-  state.text = text;
-  state.spec = &spec;
-  state.inList = std::strchr(copy, ',') != nullptr;
+  FieldState state{text, &spec, std::strchr(text, ',') != nullptr, {}};
   cron::forEachItem(copy, [&](const char* item) { checkItem(item, state, findings); });
 
   // Flags the masks hold but the clock never shows. "*" sets flag 7 of the
   // weekday as well, harmlessly: only a 7 written out is a mistake.
-  const bool dayOrMonth = spec.field == Field::DayOfMonth || spec.field == Field::Month;
+  const bool day = spec.field == Field::DayOfMonth;
   if (spec.field == Field::DayOfWeek && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
     Report* report = addFinding(findings, Finding::SundayAsSeven,
                                 "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie",
                                 spec.german, text);
     if (report != nullptr) state.last = report;
     state.fixable = true;
-  } else if (dayOrMonth && !marksClockValue(fieldMarks, spec) && fieldMarks.on[0]) {
-    const bool day = spec.field == Field::DayOfMonth;
+  } else if ((day || spec.field == Field::Month) && clockValues(fieldMarks, spec) == 0 && fieldMarks.on[0]) {
     addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero, "%s \"%s\": %s; das Feld passt nie",
                spec.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
   }

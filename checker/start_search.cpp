@@ -1,6 +1,8 @@
-#include "checker/start_search.h"
-
-#include <cstddef>
+// When a line starts: the scheduler scans every calendar minute and starts
+// a line when lineMatches holds for the local time of that minute. The
+// checker asks the same lineMatches, but skips days and hours that the
+// masks rule out.
+#include "checker/cron_check.h"
 
 namespace checker {
 
@@ -10,24 +12,18 @@ namespace {
 constexpr int kLongestDays[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr int kCommonDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-bool marked(const cron::ScheduleMasks& masks, cron::Field field, int value) {
+bool marked(const cron::ScheduleMasks& masks, Field field, int value) {
   const auto flags = cron::flagsOf(masks, field);
   return value >= 0 && static_cast<std::size_t>(value) < flags.size() && flags[static_cast<std::size_t>(value)] != 0;
-}
-
-bool anyMarked(const cron::ScheduleMasks& masks, cron::Field field, int first, int last) {
-  for (int v = first; v <= last; ++v) {
-    if (marked(masks, field, v)) return true;
-  }
-  return false;
 }
 
 // Some marked day exists in some marked month, in a year with the given
 // month lengths.
 bool someDate(const cron::ScheduleMasks& masks, const int (&days)[13]) {
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    if (marked(masks, cron::Field::Month, month) && anyMarked(masks, cron::Field::DayOfMonth, 1, days[month]))
-      return true;
+    for (int day = 1; day <= days[month]; ++day) {
+      if (marked(masks, Field::Month, month) && marked(masks, Field::DayOfMonth, day)) return true;
+    }
   }
   return false;
 }
@@ -39,19 +35,16 @@ bool localAt(std::time_t t, std::tm& out) {
   return true;
 }
 
-// Day, month and weekday all marked: some minute of this local day may
-// match. When not, lineMatches fails for every minute of it.
+// When not, lineMatches fails for every minute of this local day.
 bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
-  return marked(masks, cron::Field::DayOfMonth, t.tm_mday) && marked(masks, cron::Field::Month, t.tm_mon + 1) &&
-         marked(masks, cron::Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
+  return marked(masks, Field::DayOfMonth, t.tm_mday) && marked(masks, Field::Month, t.tm_mon + 1) &&
+         marked(masks, Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
 }
 
-// Orders local days, or local hours, by the wall clock.
-int compareUnit(const std::tm& a, const std::tm& b, bool day) {
-  if (a.tm_year != b.tm_year) return a.tm_year < b.tm_year ? -1 : 1;
-  if (a.tm_yday != b.tm_yday) return a.tm_yday < b.tm_yday ? -1 : 1;
-  if (day || a.tm_hour == b.tm_hour) return 0;
-  return a.tm_hour < b.tm_hour ? -1 : 1;
+// Minutes from b's wall clock to a's; the two lie within a day or so.
+int wallDistance(const std::tm& a, const std::tm& b) {
+  const int days = a.tm_year != b.tm_year ? (a.tm_year > b.tm_year ? 1 : -1) : a.tm_yday - b.tm_yday;
+  return days * 24 * 60 + (a.tm_hour - b.tm_hour) * 60 + (a.tm_min - b.tm_min);
 }
 
 // The first calendar minute of the local day (or hour) after the one that
@@ -62,20 +55,15 @@ int compareUnit(const std::tm& a, const std::tm& b, bool day) {
 // boundary (a day of 23 hours) is moved back by the wall minutes it shows
 // past it, so that no minute of the next day is jumped over.
 std::time_t nextUnit(std::time_t t, const std::tm& local, bool day) {
-  const int wallMinutes = day ? 24 * 60 - (local.tm_hour * 60 + local.tm_min) : 60 - local.tm_min;
-  const std::time_t guess = t + static_cast<std::time_t>(wallMinutes) * 60;
+  const int unit = day ? 24 * 60 : 60;
+  const int into = day ? local.tm_hour * 60 + local.tm_min : local.tm_min;
+  const std::time_t guess = t + static_cast<std::time_t>(unit - into) * 60;
   std::tm at;
   if (!localAt(guess, at)) return t + 60;
-  if (compareUnit(at, local, day) <= 0) return guess;
+  if (wallDistance(at, local) + into < unit) return guess;
   const int past = day ? at.tm_hour * 60 + at.tm_min : at.tm_min;
   const std::time_t back = guess - static_cast<std::time_t>(past) * 60;
   return back > t ? back : t + 60;
-}
-
-// Minutes from b's wall clock to a's; the two lie within a day or so.
-int wallDistance(const std::tm& a, const std::tm& b) {
-  const int days = a.tm_year != b.tm_year ? (a.tm_year > b.tm_year ? 1 : -1) : a.tm_yday - b.tm_yday;
-  return days * 24 * 60 + (a.tm_hour - b.tm_hour) * 60 + (a.tm_min - b.tm_min);
 }
 
 // A change happens where a minute of calendar time moves the wall clock by
@@ -103,16 +91,15 @@ bool changeWithin(std::time_t hour, ClockChange& change) {
 
 void findClockChanges(std::time_t from, ClockChanges& changes) {
   changes = ClockChanges{};
-  const std::time_t first = from - from % 3600;
-  for (std::time_t hour = first; hour < from + 366 * 24 * 3600 && changes.count < static_cast<int>(changes.items.size()); hour += 3600) {
+  const int room = static_cast<int>(changes.items.size());
+  for (std::time_t hour = from - from % 3600; hour < from + 366 * 24 * 3600 && changes.count < room; hour += 3600) {
     ClockChange change;
     if (changeWithin(hour, change)) changes.items[static_cast<std::size_t>(changes.count++)] = change;
   }
 }
 
 bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
-  // The wall minutes of the day, counted from its midnight; the tm_min
-  // of change.wall may lie below 0 (a skip across a full hour).
+  // The tm_min of change.wall may lie below 0 (a skip across a full hour).
   const int first = change.wall.tm_hour * 60 + change.wall.tm_min;
   for (int m = first; m < first + change.minutes; ++m) {
     if (m < 0 || m >= 24 * 60) continue;
@@ -125,8 +112,8 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 }
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
-  for (const cron::FieldSpec& spec : cron::kFields) {
-    if (!anyMarked(masks, spec.field, spec.first, spec.last))
+  for (const FieldSpec& spec : cron::kFields) {
+    if (clockValues(marksOf(masks, spec.field), spec) == 0)
       return static_cast<NeverReason>(static_cast<int>(spec.field) + 1);
   }
   return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
@@ -139,7 +126,7 @@ bool leapYearsOnly(const cron::ScheduleMasks& masks) {
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
   int shortest = 0;
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    if (marked(masks, cron::Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
+    if (marked(masks, Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
       shortest = kCommonDays[month];
   }
   return shortest;
@@ -154,7 +141,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
   while (found < wanted && t < until && localAt(t, local)) {
     if (!dayMarked(masks, local)) {
       t = nextUnit(t, local, true);
-    } else if (!marked(masks, cron::Field::Hour, local.tm_hour)) {
+    } else if (!marked(masks, Field::Hour, local.tm_hour)) {
       t = nextUnit(t, local, false);
     } else if (cron::lineMatches(masks, local)) {
       // The verdict is the scheduler's own; the skips above only save
@@ -163,7 +150,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
       t += 60;
     } else {
       int next = local.tm_min + 1;
-      while (next <= cron::kMinuteMax && !marked(masks, cron::Field::Minute, next)) ++next;
+      while (next <= cron::kMinuteMax && !marked(masks, Field::Minute, next)) ++next;
       t = next <= cron::kMinuteMax ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
     }
   }

@@ -19,9 +19,9 @@ namespace installer {
 namespace {
 
 constexpr const char* kProgramName = "\\Zyklant.exe";
-constexpr std::size_t kPathSize = 256;
+using settings::kInstalledPathSize;
 // The program path in quotation marks, when it has to be quoted.
-constexpr std::size_t kQuotedPathSize = kPathSize + 2;
+constexpr std::size_t kQuotedPathSize = kInstalledPathSize + 2;
 // The longest report is number 0 with the whole program path:
 // 42 characters before it, 2 after it, the path itself at most 255.
 constexpr std::size_t kReportSize = 300;
@@ -92,7 +92,7 @@ void setRemovalSleep(SleepFunction sleep) {
 }
 
 int installService(const char* account, const char* password) {
-  char programPath[kPathSize] = {};
+  char programPath[kInstalledPathSize] = {};
   if (!buildProgramPath(programPath, sizeof programPath) || !programFileOpens(programPath)) {
     reportMissingProgram();
     return 0;

@@ -13,10 +13,11 @@ constexpr const char* kServiceName = "Horamat";
 
 constexpr const char* kSettingsKey = "Software\\Pexa\\Horamat";
 constexpr std::size_t kValueSize = 256;
-// Every name appended to the path ("\CronTab.txt", "\Horamat.log",
-// "\Zyklant.exe") is 12 characters; the result must fit 256 bytes.
+// A file of the installation: the path and one appended name
+// ("\CronTab.txt", "\Horamat.log", "\Zyklant.exe", 12 characters each).
+constexpr std::size_t kInstalledPathSize = 256;
 constexpr std::size_t kAppendedNameLength = 12;
-constexpr std::size_t kMaxInstallPathLength = kValueSize - 1 - kAppendedNameLength;  // 243
+constexpr std::size_t kMaxInstallPathLength = kInstalledPathSize - 1 - kAppendedNameLength;  // 243
 
 enum class Variant { Scheduler, Installer };
 

@@ -45,8 +45,8 @@ Zeile 3: benutzt: */15 * * * MON-FRI $install\\marker_job
     Vorschlag: Wochentag "1-5" statt "MON-FRI"
 Zeile 4: benutzt: 0 12 31 4,6,9,11 * $install\\fehlt.exe
   Minute 0 | Stunde 12 | Tag 31 | Monat 4,6,9,11 | Wochentag jeder
-  Laeuft nie: keinen der Tage gibt es in einem der Monate.
-  Warnung: Tag "31" und Monat "4,6,9,11": keinen der Tage gibt es in einem der Monate; die Zeile laeuft nie
+  Laeuft nie: keiner dieser Tage kommt in einem dieser Monate vor.
+  Warnung: Tag "31" und Monat "4,6,9,11": keiner dieser Tage kommt in einem dieser Monate vor; die Zeile laeuft nie
     Vorschlag: Tag "30" statt "31" (den gibt es in jedem der Monate)
   Warnung: Programm "$install\\fehlt.exe" auf diesem Rechner nicht gefunden, gesucht als "$install\\fehlt.exe" (ohne Endung auch mit .com, .exe, .bat und .cmd)
     Vorschlag: den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner /, einen PATH kennt er nicht
