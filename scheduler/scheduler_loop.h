@@ -5,6 +5,7 @@
 #include <ctime>
 #include "platform/process.h"
 #include "scheduler/cron_table.h"
+#include "settings/install_settings.h"
 
 namespace scheduler {
 
@@ -17,7 +18,8 @@ struct Clock {
 };
 extern const Clock kSystemClock;
 
-constexpr std::size_t kPathSize = 256;
+// A file of the installation: the folder and one name appended to it.
+constexpr std::size_t kPathSize = settings::kInstalledPathSize;
 
 struct SchedulerState {
   char logPath[kPathSize];
