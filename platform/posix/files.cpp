@@ -19,24 +19,17 @@ using posix::kPathSize;
 
 std::FILE* openFile(const char* path, const char* mode) {
   char posixPath[kPathSize];
-  if (!posix::toPosixPath(path, posixPath, sizeof posixPath)) {
-    errno = ENAMETOOLONG;
-    posix::setLastErrorFromErrno();
-    return nullptr;
-  }
-  std::FILE* file = std::fopen(posixPath, mode);
+  std::FILE* file = posix::toPosixPath(path, posixPath, sizeof posixPath) ? std::fopen(posixPath, mode) : nullptr;
   if (file == nullptr) posix::setLastErrorFromErrno();
   return file;
 }
 
 // fgets, plus the one translation of Windows text mode that matters for
-// a table written on Windows: CR directly before LF is dropped. A lone CR,
-// or a CR at the end of the file, is kept, as there. The CR never takes a
-// place of its own in the buffer: a 255-character line ending in CRLF,
-// read with 256 bytes, gives its 255 characters and then a piece "\n",
-// exactly as Windows does. Windows text mode also ends the file at a
-// Ctrl-Z; the stand-in does not copy that, a table has no business
-// holding one.
+// a table written on Windows: CR directly before LF is dropped (a lone CR
+// is kept). The CR never takes a place of its own in the buffer: a
+// 255-character line ending in CRLF, read with 256 bytes, gives its 255
+// characters and then a piece "\n", as on Windows. Text mode's end at a
+// Ctrl-Z is not copied: a table has no business holding one.
 char* readLine(char* buffer, int size, std::FILE* file) {
   if (size <= 0) return nullptr;
   int count = 0;

@@ -1,17 +1,13 @@
 // The service's side of the stand-in Service Control Manager.
 //
-// A start (service_start.cpp) hands the program an inherited descriptor on
-// which the starter waits, named in the environment. The dispatcher takes
-// it at once and removes the entry, so that jobs the service starts never
-// inherit it; a program started any other way finds none and fails with
-// 1063, as on Windows when it runs from a console.
-//
-// The dispatcher listens on run/control, notes run/pid, tells the starter
-// it is connected, runs serviceMain on a thread of its own and serves
-// requests on the calling thread: a control runs the handler there, and
-// every request is answered with the status the service then last
-// reported. A reported STOPPED, from whichever thread, shuts the socket
-// down: the dispatcher returns, and nobody gets an answer any more.
+// The dispatcher takes the start's channel (internal.h) at once and removes
+// its variable, lest the service's jobs inherit it; a program started any
+// other way finds none and fails with 1063, as on Windows from a console.
+// It listens on run/control, notes run/pid, tells the starter it is
+// connected, runs serviceMain on a thread of its own and serves requests
+// on the calling thread, a control by running the handler there. A
+// reported STOPPED, from whichever thread, shuts the socket down: the
+// dispatcher returns, and nobody gets an answer any more.
 #include "platform/service_side.h"
 
 #include <cerrno>
@@ -54,8 +50,7 @@ void* runServiceMain(void*) {
   return nullptr;
 }
 
-// Takes the channel out of the environment; -1 when the program was not
-// started as a service.
+// -1 when the program was not started as a service.
 int takeChannel() {
   const char* text = std::getenv(posix::kChannelVariable);
   char* end = nullptr;
@@ -64,15 +59,15 @@ int takeChannel() {
   return given && ::fcntl(posix::kChannelFd, F_SETFD, FD_CLOEXEC) == 0 ? posix::kChannelFd : -1;
 }
 
-// The socket at run/control, which only the service's own account (and
-// root) may reach, and run/pid. The Windows code of a failure.
+// run/control, which only the service's own account (and root) may reach,
+// and run/pid. The Windows code of a failure.
 std::uint32_t openDispatcher(const char* name, int* listenFd) {
   sockaddr_un address{};
   char pidPath[posix::kPathSize];
   char pid[32];
   int n = std::snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(::getpid()));
   if (!posix::controlAddress(name, &address) || !posix::servicePath(name, "run/pid", pidPath, sizeof pidPath)) {
-    return posix::errorFromErrno(ENAMETOOLONG);
+    return posix::kErrorFilenameTooLong;
   }
   ::unlink(address.sun_path);  // left by an earlier run
   *listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -83,25 +78,20 @@ std::uint32_t openDispatcher(const char* name, int* listenFd) {
   return posix::replaceFile(pidPath, pid, static_cast<std::size_t>(n), 0644);
 }
 
-// Windows' rules, in its order: a service that is stopping takes no
-// control, one that is starting only a stop, and a running one no stop,
-// pause or continue it has not announced.
+// Windows' rules as far as the programs meet them: a service that is
+// stopping takes no control (1061), one that is starting only a stop. A
+// running one takes an interrogation, a stop when it announced one, and
+// nothing else (1052): no program here announces pause or continue.
 std::uint32_t refusal(const ServiceStatus& status, std::uint32_t control) {
-  constexpr std::uint32_t kAcceptPauseContinue = 0x2;
   constexpr std::uint32_t kErrorInvalidServiceControl = 1052;
+  const bool stop = control == kServiceControlStop;
   const std::uint32_t state = status.currentState;
-  const std::uint32_t needs = control == kServiceControlStop ? kServiceAcceptStop
-                              : control == kServiceControlPause || control == kServiceControlContinue
-                                  ? kAcceptPauseContinue
-                                  : 0;
-  if (state == kServiceStopPending || (state == kServiceStartPending && control != kServiceControlStop)) {
-    return kErrorServiceCannotAcceptCtrl;
-  }
-  return state != kServiceStartPending && (status.controlsAccepted & needs) != needs ? kErrorInvalidServiceControl
-                                                                                     : kErrorSuccess;
+  if (state == kServiceStopPending || (state == kServiceStartPending && !stop)) return kErrorServiceCannotAcceptCtrl;
+  const bool taken = state == kServiceStartPending || control == kServiceControlInterrogate ||
+                     (stop && (status.controlsAccepted & kServiceAcceptStop) != 0);
+  return taken ? kErrorSuccess : kErrorInvalidServiceControl;
 }
 
-// One request from one client, handled on the dispatcher's thread.
 void serveRequest(int connection) {
   std::uint32_t control = 0;
   if (::recv(connection, &control, sizeof control, MSG_WAITALL) != sizeof control) return;
@@ -132,10 +122,10 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   // From here on every failure is also told to the starter, whose
   // StartService then fails with the same code.
   int listenFd = -1;
-  std::uint32_t error = serviceName != nullptr && serviceMain != nullptr &&
-                                copyText(gServiceName, sizeof gServiceName, serviceName)
+  std::uint32_t error = copyText(gServiceName, sizeof gServiceName, serviceName)
                             ? openDispatcher(serviceName, &listenFd)
-                            : kErrorInvalidParameter;
+                            : posix::kErrorFilenameTooLong;
+  pthread_t thread;
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
     gDispatcher.active = true;
@@ -143,9 +133,6 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
     gDispatcher.status = ServiceStatus{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 0, 0};
     gDispatcher.listenFd = listenFd;
     gServiceMain = serviceMain;
-  }
-  pthread_t thread;
-  if (error == kErrorSuccess) {
     error = ::pthread_create(&thread, nullptr, runServiceMain, nullptr) == 0 ? ::pthread_detach(thread)
                                                                             : kErrorServiceNoThread;
   }

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <new>
 #include <vector>
 
 #include <fcntl.h>
@@ -18,8 +16,6 @@
 #include "platform/bounded_text.h"
 #include "platform/errors.h"
 #include "platform/posix/internal.h"
-
-extern char** environ;
 
 namespace platform::posix {
 
@@ -44,10 +40,9 @@ struct Launch {
 };
 
 // The registered path is a Windows command line, split at blanks; a word
-// in quotation marks keeps its blanks (the installer quotes a path with
-// blanks). The first word is the program. Windows would try an unquoted
-// path with blanks piece by piece; nothing registers one, so the stand-in
-// does not.
+// in quotation marks keeps its blanks. The first word is the program.
+// Windows would try an unquoted path with blanks piece by piece; the
+// installer quotes such a path, so the stand-in does not.
 bool parseCommandLine(const char* line, Launch* launch) {
   if (!copyText(launch->arguments, sizeof launch->arguments, line)) return false;
   std::size_t count = 0;
@@ -73,7 +68,8 @@ void tell(int channel, std::uint32_t code) {
 
 // The service's process, between fork and exec: in a new session, in "/",
 // with /dev/null as its streams, the channel as descriptor 3 and nothing
-// else of the starter's, under the service's account.
+// else of the starter's (signal mask and dispositions included), under the
+// service's account.
 [[noreturn]] void becomeService(int channel, const Launch& launch) {
   int high = ::fcntl(channel, F_DUPFD_CLOEXEC, 10);  // out of the way of 0 to 3
   int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -147,30 +143,27 @@ bool lookUpUser(const char* user, uid_t* uid, gid_t* gid) {
 }
 
 // Only root can switch users: any other starter runs the service as
-// itself. The password is never checked.
+// itself. The password is never checked. The run folder is the service
+// account's: it writes its pid and its socket there.
 bool startServiceProcess(const char* name, const char* commandLine, const char* account) {
-  auto* launch = new (std::nothrow) Launch{};
+  Launch launch{};
   char run[kPathSize];
   std::uint32_t error = kErrorInvalidParameter;
-  if (launch != nullptr && parseCommandLine(commandLine, launch) && servicePath(name, "run", run, sizeof run)) {
+  if (parseCommandLine(commandLine, &launch) && servicePath(name, "run", run, sizeof run)) {
     const char* user = userOfAccount(account);
-    launch->switchUser = !isSystemAccount(account) && ::geteuid() == 0;
-    launch->groupCount = static_cast<int>(launch->groups.size());
-    error = !launch->switchUser || (lookUpUser(user, &launch->uid, &launch->gid) &&
-                                    ::getgrouplist(user, launch->gid, launch->groups.data(), &launch->groupCount) >= 0)
+    launch.switchUser = !isSystemAccount(account) && ::geteuid() == 0;
+    launch.groupCount = static_cast<int>(launch.groups.size());
+    error = !launch.switchUser || (lookUpUser(user, &launch.uid, &launch.gid) &&
+                                   ::getgrouplist(user, launch.gid, launch.groups.data(), &launch.groupCount) >= 0)
                 ? kErrorSuccess
                 : kErrorServiceLogonFailed;
   }
-  // The run folder is the service account's: it writes its pid and its
-  // socket there.
   if (error == kErrorSuccess && ::mkdir(run, 0700) != 0 && errno != EEXIST) error = errorFromErrno(errno);
-  if (error == kErrorSuccess && launch->switchUser && ::chown(run, launch->uid, launch->gid) != 0) {
+  if (error == kErrorSuccess && launch.switchUser && ::chown(run, launch.uid, launch.gid) != 0) {
     error = errorFromErrno(errno);
   }
   setLastError(error);
-  const bool started = error == kErrorSuccess && launchService(*launch);
-  delete launch;
-  return started;
+  return error == kErrorSuccess && launchService(launch);
 }
 
 }  // namespace platform::posix
