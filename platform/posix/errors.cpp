@@ -55,8 +55,6 @@ std::uint32_t errorFromErrno(int err) {
   }
 }
 
-void setLastErrorFromErrno() { setLastError(errorFromErrno(errno)); }
-
 std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, unsigned mode) {
   // The temp name carries the pid: a starter and its service may both
   // write into one folder.

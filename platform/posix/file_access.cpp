@@ -1,6 +1,4 @@
-// Who may change a file on the stand-in: no access lists, only the mode
-// bits and the owner. Root stands for Administrators and SYSTEM, root's
-// group for the Administrators group.
+// Who may change a file on the stand-in (README: "The POSIX stand-in").
 #include "platform/file_access.h"
 
 #include <grp.h>
@@ -30,14 +28,6 @@ void addWriter(Writers& writers, const char* role, const char* name, const char*
   else std::snprintf(slot, kWriterSize, "%s %s (%s %u)", role, name, idKind, id);
 }
 
-// The uid of the service's account; root for the system account, and for
-// an account this machine does not know.
-uid_t serviceUid(const char* account) {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  return !posix::isSystemAccount(account) && posix::lookUpUser(posix::userOfAccount(account), &uid, &gid) ? uid : 0;
-}
-
 }  // namespace
 
 AccessCheck otherWriters(const char* path, const char* serviceAccount, Writers& writers) {
@@ -46,11 +36,14 @@ AccessCheck otherWriters(const char* path, const char* serviceAccount, Writers& 
   struct stat info{};
   if (!posix::toPosixPath(path, local, sizeof local) || ::stat(local, &info) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return AccessCheck::Missing;
-    posix::setLastErrorFromErrno();
+    setLastError(posix::errorFromErrno(errno));
     return AccessCheck::Unreadable;
   }
   std::array<char, 16384> buffer{};
-  if (info.st_uid != 0 && info.st_uid != serviceUid(serviceAccount)) {
+  uid_t serviceUid = 0;  // root for the system account and an unknown one
+  gid_t serviceGid = 0;
+  posix::lookUpUser(serviceAccount, &serviceUid, &serviceGid);
+  if (info.st_uid != 0 && info.st_uid != serviceUid) {
     passwd entry{};
     passwd* found = nullptr;
     ::getpwuid_r(info.st_uid, &entry, buffer.data(), buffer.size(), &found);

@@ -20,7 +20,7 @@ using posix::kPathSize;
 std::FILE* openFile(const char* path, const char* mode) {
   char posixPath[kPathSize];
   std::FILE* file = posix::toPosixPath(path, posixPath, sizeof posixPath) ? std::fopen(posixPath, mode) : nullptr;
-  if (file == nullptr) posix::setLastErrorFromErrno();
+  if (file == nullptr) setLastError(posix::errorFromErrno(errno));
   return file;
 }
 
@@ -31,29 +31,16 @@ std::FILE* openFile(const char* path, const char* mode) {
 // characters and then a piece "\n", as on Windows. Text mode's end at a
 // Ctrl-Z is not copied: a table has no business holding one.
 char* readLine(char* buffer, int size, std::FILE* file) {
-  if (size <= 0) return nullptr;
   int count = 0;
-  bool failed = false;
-  while (count < size - 1) {
-    int c = std::getc(file);
-    if (c == EOF) {
-      failed = std::ferror(file) != 0;
-      break;
-    }
-    if (c == '\r') {
-      int next = std::getc(file);
-      if (next == '\n') {
-        c = '\n';
-      } else if (next != EOF) {
-        std::ungetc(next, file);
-      }
-    }
+  for (int c = 0; count < size - 1 && c != '\n' && (c = std::getc(file)) != EOF;) {
+    const int next = c == '\r' ? std::getc(file) : EOF;
+    if (next == '\n') c = '\n';
+    else if (next != EOF) std::ungetc(next, file);
     buffer[count++] = static_cast<char>(c);
-    if (c == '\n') break;
   }
   // As fgets: a read error, or the end of the file with nothing read, is a
   // null pointer; a buffer of one byte gets the empty string.
-  if (failed || (count == 0 && size > 1)) return nullptr;
+  if (size <= 0 || std::ferror(file) != 0 || (count == 0 && size > 1)) return nullptr;
   buffer[count] = '\0';
   return buffer;
 }

@@ -35,7 +35,6 @@ const char* standInRoot();
 bool toPosixPath(const char* path, char* out, std::size_t size);
 
 std::uint32_t errorFromErrno(int err);
-void setLastErrorFromErrno();
 
 // Replaces path by a file holding the size bytes of data: written beside
 // it, then renamed over it, so that a reader sees the old or the new whole.
@@ -50,7 +49,9 @@ bool servicePath(const char* name, const char* leaf, char* out, std::size_t size
 // root cannot host a service (206).
 bool controlAddress(const char* name, sockaddr_un* address);
 
-bool lookUpUser(const char* user, uid_t* uid, gid_t* gid);
+// The ids of the local user a service account names; false (ids 0) for
+// the system account and for a user this machine does not know.
+bool lookUpUser(const char* account, uid_t* uid, gid_t* gid);
 
 // Starts the registered command line as the service's process, under
 // account (as root; any other caller runs it as itself), and waits until

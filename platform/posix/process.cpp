@@ -1,11 +1,8 @@
-// Processes on the stand-in.
-//
-// A job is started with posix_spawn: the child shares the caller's memory
-// until it has exec'd, so the start costs no copy of the scheduler, and a
-// failed exec comes back as the call's own result. The caller never waits
-// for a job: SA_NOCLDWAIT makes the kernel reap every child the moment it
-// ends. The disposition stays SIG_DFL and exec clears the flag, so the job
-// itself gets the ordinary SIGCHLD and can wait for its own children.
+// Processes on the stand-in. A job is started with posix_spawn: no copy of
+// the scheduler, and a failed exec comes back as the call's own result.
+// SA_NOCLDWAIT makes the kernel reap every job the moment it ends; the
+// disposition stays SIG_DFL and exec clears the flag, so a job can still
+// wait for its own children.
 #include "platform/process.h"
 
 #include <array>
@@ -33,8 +30,7 @@ using posix::kPathSize;
 // the shell fallback puts "sh" and the path where argv[0] was.
 constexpr std::size_t kShellArgumentSlots = 258;
 
-// A ".bat" or ".cmd" is a batch file whatever its mode bits say: Windows
-// runs one without asking for an execute permission.
+// Windows runs a ".bat" or ".cmd" whatever its mode bits say.
 bool isBatchFile(const char* path) {
   const char* dot = std::strrchr(path, '.');
   return dot != nullptr && std::strchr(dot, '/') == nullptr &&
@@ -102,8 +98,7 @@ bool startProcess(const char* file, const char*, const char* const* argv) {
   return err == 0;
 }
 
-// The stand-in's service manager starts every service in "/" (see
-// becomeService), as Windows starts them in its system folder.
+// Where the stand-in starts every service (becomeService).
 bool serviceCurrentFolder(char* folder, std::size_t size) { return copyText(folder, size, "/"); }
 
 }  // namespace platform

@@ -1,8 +1,6 @@
-// The registry on the stand-in: HKEY_LOCAL_MACHINE is the folder
-// <root>/registry/HKEY_LOCAL_MACHINE, a key is a folder below it (the
-// subkey's "\" read as "/"), a value is a regular file in the key's folder
-// holding the string without terminator. One trailing newline of the file
-// is not part of the value, so `echo /opt/horamat > Path` makes a value.
+// The registry on the stand-in: a key is a folder, a value a file holding
+// the string without terminator (internal.h). One trailing newline of the
+// file is not part of the value, so `echo /opt/horamat > Path` makes one.
 // Names are case-sensitive here: the programs spell them one way only.
 #include "platform/registry.h"
 #include "platform/registry_admin.h"

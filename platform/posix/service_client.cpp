@@ -63,7 +63,6 @@ bool readRegistration(const char* name, Registration* reg) {
     setLastError(kErrorServiceDoesNotExist);
     return false;
   }
-  *reg = Registration{};
   while (std::fgets(line, sizeof line, file) != nullptr) {
     line[std::strcspn(line, "\n")] = '\0';
     if (std::strncmp(line, "program=", 8) == 0) copyText(reg->program, sizeof reg->program, line + 8);
@@ -144,7 +143,7 @@ ScHandle createService(ScHandle, const char* serviceName, const char*, std::uint
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof text || !servicePath(serviceName, "", folder, sizeof folder) ||
       !servicePath(serviceName, "config", config, sizeof config)) {
     error = kErrorInvalidParameter;
-  } else if (!posix::isSystemAccount(account) && !posix::lookUpUser(posix::userOfAccount(account), &uid, &gid)) {
+  } else if (!posix::isSystemAccount(account) && !posix::lookUpUser(account, &uid, &gid)) {
     error = kErrorInvalidServiceAccount;
   } else if (::access(config, F_OK) == 0) {
     error = kErrorServiceExists;

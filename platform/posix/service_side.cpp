@@ -31,7 +31,6 @@ namespace {
 
 struct Dispatcher {
   std::mutex lock;
-  bool active = false;   // inside startServiceDispatcher
   bool stopped = false;  // the service has reported STOPPED
   ControlHandlerFunction handler = nullptr;
   ServiceStatus status{};
@@ -128,7 +127,6 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   pthread_t thread;
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    gDispatcher.active = true;
     gDispatcher.stopped = false;
     gDispatcher.status = ServiceStatus{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 0, 0};
     gDispatcher.listenFd = listenFd;
@@ -151,9 +149,8 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
     stopped = gDispatcher.stopped || broken;
   }
   {
-    // From now on the service's reports and registrations fail (6, 1063).
+    // A report that still comes finds no socket to shut down.
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    gDispatcher.active = false;
     gDispatcher.listenFd = -1;
   }
   if (listenFd >= 0) ::close(listenFd);
@@ -162,23 +159,16 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
 }
 
 // Like Windows for a service in a process of its own, the name is not
-// checked: there is only one service it can mean.
+// checked: there is only one service it can mean. Neither is the handle of
+// a report: the programs call both only from serviceMain.
 StatusHandle registerControlHandler(const char*, ControlHandlerFunction handler) {
   std::lock_guard<std::mutex> guard(gDispatcher.lock);
-  if (!gDispatcher.active) {
-    setLastError(kErrorFailedServiceControllerConnect);
-    return nullptr;
-  }
   gDispatcher.handler = handler;
   return &gDispatcher;
 }
 
-bool setServiceStatus(StatusHandle handle, const ServiceStatus& status) {
+bool setServiceStatus(StatusHandle, const ServiceStatus& status) {
   std::lock_guard<std::mutex> guard(gDispatcher.lock);
-  if (handle != &gDispatcher || !gDispatcher.active) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
   gDispatcher.status = status;
   if (status.currentState == kServiceStopped && !gDispatcher.stopped) {
     gDispatcher.stopped = true;

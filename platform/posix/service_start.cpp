@@ -39,10 +39,9 @@ struct Launch {
   int groupCount;
 };
 
-// The registered path is a Windows command line, split at blanks; a word
-// in quotation marks keeps its blanks. The first word is the program.
-// Windows would try an unquoted path with blanks piece by piece; the
-// installer quotes such a path, so the stand-in does not.
+// The registered Windows command line, split at blanks; a quoted word
+// keeps its blanks. The first word is the program (no piecewise search of
+// an unquoted path with blanks: the installer quotes such a path).
 bool parseCommandLine(const char* line, Launch* launch) {
   if (!copyText(launch->arguments, sizeof launch->arguments, line)) return false;
   std::size_t count = 0;
@@ -104,7 +103,7 @@ bool launchService(Launch& launch) {
   launch.environment.push_back(nullptr);
   int channel[2];
   if (::pipe2(channel, O_CLOEXEC) != 0) {
-    setLastErrorFromErrno();
+    setLastError(errorFromErrno(errno));
     return false;
   }
   // The session's id is the middle process's: the group to end on a timeout.
@@ -131,10 +130,11 @@ bool launchService(Launch& launch) {
 
 }  // namespace
 
-bool lookUpUser(const char* user, uid_t* uid, gid_t* gid) {
+bool lookUpUser(const char* account, uid_t* uid, gid_t* gid) {
   passwd entry{};
   passwd* found = nullptr;
   std::array<char, 16384> buffer{};
+  const char* user = isSystemAccount(account) ? "" : userOfAccount(account);
   const bool known = user[0] != '\0' && ::getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 &&
                      found != nullptr;
   *uid = known ? entry.pw_uid : 0;
@@ -153,7 +153,7 @@ bool startServiceProcess(const char* name, const char* commandLine, const char* 
     const char* user = userOfAccount(account);
     launch.switchUser = !isSystemAccount(account) && ::geteuid() == 0;
     launch.groupCount = static_cast<int>(launch.groups.size());
-    error = !launch.switchUser || (lookUpUser(user, &launch.uid, &launch.gid) &&
+    error = !launch.switchUser || (lookUpUser(account, &launch.uid, &launch.gid) &&
                                    ::getgrouplist(user, launch.gid, launch.groups.data(), &launch.groupCount) >= 0)
                 ? kErrorSuccess
                 : kErrorServiceLogonFailed;
