@@ -50,7 +50,7 @@ std::uint32_t errorFromErrno(int err) {
     case ENOTDIR: return kErrorFileNotFound;
     case EACCES:
     case EPERM: return kErrorAccessDenied;
-    case ENAMETOOLONG: return kErrorFilenameTooLong;
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
     default: return 31;
   }
 }
@@ -60,7 +60,7 @@ std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, 
   // write into one folder.
   char temp[kPathSize];
   int n = std::snprintf(temp, sizeof temp, "%s.%ld.tmp", path, static_cast<long>(::getpid()));
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof temp) return kErrorFilenameTooLong;
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof temp) return errorFromErrno(ENAMETOOLONG);
   int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return errorFromErrno(errno);
   // A few hundred bytes to a regular file: one write, or a full disk.
@@ -81,12 +81,10 @@ bool controlAddress(const char* name, sockaddr_un* address) {
   *address = sockaddr_un{};
   address->sun_family = AF_UNIX;
   char path[kPathSize];
-  if (servicePath(name, "run/control", path, sizeof path) &&
-      copyText(address->sun_path, sizeof address->sun_path, path)) {
-    return true;
-  }
-  setLastError(kErrorFilenameTooLong);
-  return false;
+  const bool fits = servicePath(name, "run/control", path, sizeof path) &&
+                    copyText(address->sun_path, sizeof address->sun_path, path);
+  if (!fits) setLastError(errorFromErrno(ENAMETOOLONG));
+  return fits;
 }
 
 }  // namespace posix

@@ -64,11 +64,7 @@ bool accessFix(const char* path, bool, char* out, std::size_t size) {
   char local[posix::kPathSize];
   if (!posix::toPosixPath(path, local, sizeof local) || std::strcmp(local, "/") == 0) return false;
   const int n = std::snprintf(out, size, "chown root:root '%s' && chmod go-w '%s'", local, local);
-  if (n < 0 || static_cast<std::size_t>(n) >= size) {
-    if (size > 0) out[0] = '\0';
-    return false;
-  }
-  return true;
+  return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
 }  // namespace platform

@@ -25,8 +25,6 @@ namespace platform::posix {
 constexpr std::size_t kPathSize = 4096;
 // A registered command line, an account name.
 constexpr std::size_t kLineSize = 1024;
-// ERROR_FILENAME_EXCED_RANGE: a path that does not fit.
-constexpr std::uint32_t kErrorFilenameTooLong = 206;
 
 const char* standInRoot();
 

@@ -41,12 +41,10 @@ const char* nameOf(ScHandle handle) { return static_cast<ServiceHandle*>(handle)
 ServiceHandle* newHandle(const char* name) {
   char folder[kPathSize];
   auto* service = servicePath(name, "", folder, sizeof folder) ? new (std::nothrow) ServiceHandle{} : nullptr;
-  if (service == nullptr || !copyText(service->name, sizeof service->name, name)) {
-    delete service;
-    setLastError(kErrorInvalidParameter);
-    return nullptr;
-  }
-  return service;
+  if (service != nullptr && copyText(service->name, sizeof service->name, name)) return service;
+  delete service;
+  setLastError(kErrorInvalidParameter);
+  return nullptr;
 }
 
 struct Registration {
@@ -170,12 +168,10 @@ ScHandle openService(ScHandle, const char* serviceName, std::uint32_t) {
 
 bool startService(ScHandle service) {
   Registration reg{};
-  if (!readRegistration(nameOf(service), &reg)) {
-    setLastError(kErrorServiceMarkedForDelete);  // the handle outlived the registration
-    return false;
-  }
-  if (running(nameOf(service))) {
-    setLastError(kErrorServiceAlreadyRunning);
+  const bool registered = readRegistration(nameOf(service), &reg);
+  if (!registered || running(nameOf(service))) {
+    // A handle that outlived the registration: 1072.
+    setLastError(registered ? kErrorServiceAlreadyRunning : kErrorServiceMarkedForDelete);
     return false;
   }
   return posix::startServiceProcess(nameOf(service), reg.program, reg.account);

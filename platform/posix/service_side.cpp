@@ -1,13 +1,10 @@
-// The service's side of the stand-in Service Control Manager.
-//
-// The dispatcher takes the start's channel (internal.h) at once and removes
-// its variable, lest the service's jobs inherit it; a program started any
-// other way finds none and fails with 1063, as on Windows from a console.
-// It listens on run/control, notes run/pid, tells the starter it is
-// connected, runs serviceMain on a thread of its own and serves requests
-// on the calling thread, a control by running the handler there. A
-// reported STOPPED, from whichever thread, shuts the socket down: the
-// dispatcher returns, and nobody gets an answer any more.
+// The service's side of the stand-in Service Control Manager. A program
+// not started as a service fails at once with 1063, as on Windows from a
+// console. The dispatcher listens on run/control, notes run/pid, tells the
+// starter it is connected, runs serviceMain on a thread of its own and
+// serves requests on the calling thread, a control by running the handler
+// there. A reported STOPPED, from whichever thread, shuts the socket down:
+// the dispatcher returns, and nobody gets an answer any more.
 #include "platform/service_side.h"
 
 #include <cerrno>
@@ -49,11 +46,11 @@ void* runServiceMain(void*) {
   return nullptr;
 }
 
-// -1 when the program was not started as a service.
+// The start's channel, taken out of the environment lest the service's
+// jobs inherit it; -1 when the program was not started as a service.
 int takeChannel() {
   const char* text = std::getenv(posix::kChannelVariable);
-  char* end = nullptr;
-  const bool given = text != nullptr && std::strtol(text, &end, 10) == posix::kChannelFd && *end == '\0';
+  const bool given = text != nullptr && std::atoi(text) == posix::kChannelFd;
   ::unsetenv(posix::kChannelVariable);
   return given && ::fcntl(posix::kChannelFd, F_SETFD, FD_CLOEXEC) == 0 ? posix::kChannelFd : -1;
 }
@@ -66,7 +63,7 @@ std::uint32_t openDispatcher(const char* name, int* listenFd) {
   char pid[32];
   int n = std::snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(::getpid()));
   if (!posix::controlAddress(name, &address) || !posix::servicePath(name, "run/pid", pidPath, sizeof pidPath)) {
-    return posix::kErrorFilenameTooLong;
+    return posix::errorFromErrno(ENAMETOOLONG);
   }
   ::unlink(address.sun_path);  // left by an earlier run
   *listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -95,18 +92,16 @@ void serveRequest(int connection) {
   std::uint32_t control = 0;
   if (::recv(connection, &control, sizeof control, MSG_WAITALL) != sizeof control) return;
   posix::ControlReply reply{};
-  ControlHandlerFunction handler = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    if (control != posix::kQueryOnly) reply.error = refusal(gDispatcher.status, control);
-    if (control != posix::kQueryOnly && reply.error == kErrorSuccess) handler = gDispatcher.handler;
-  }
+  std::unique_lock<std::mutex> guard(gDispatcher.lock);
+  if (control != posix::kQueryOnly) reply.error = refusal(gDispatcher.status, control);
+  const bool handled = control != posix::kQueryOnly && reply.error == kErrorSuccess;
+  ControlHandlerFunction handler = handled ? gDispatcher.handler : nullptr;
   // The handler reports through setServiceStatus, which takes the lock.
+  guard.unlock();
   if (handler != nullptr) handler(control);
-  {
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    reply.status = gDispatcher.status;
-  }
+  guard.lock();
+  reply.status = gDispatcher.status;
+  guard.unlock();
   ::send(connection, &reply, sizeof reply, MSG_NOSIGNAL);
 }
 
@@ -123,7 +118,7 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   int listenFd = -1;
   std::uint32_t error = copyText(gServiceName, sizeof gServiceName, serviceName)
                             ? openDispatcher(serviceName, &listenFd)
-                            : posix::kErrorFilenameTooLong;
+                            : posix::errorFromErrno(ENAMETOOLONG);
   pthread_t thread;
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
@@ -148,12 +143,9 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
     stopped = gDispatcher.stopped || broken;
   }
-  {
-    // A report that still comes finds no socket to shut down.
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    gDispatcher.listenFd = -1;
-  }
-  if (listenFd >= 0) ::close(listenFd);
+  // Shut down, not closed: a report that still comes must not find the
+  // descriptor's number reused by the service.
+  ::shutdown(listenFd, SHUT_RDWR);
   setLastError(error);
   return error == kErrorSuccess;
 }

@@ -22,11 +22,10 @@ namespace platform::posix {
 namespace {
 
 constexpr std::size_t kMaxArguments = 32;
-constexpr std::size_t kMaxGroups = 256;
 
 // Everything the new process needs, fixed before the fork: after it, in a
 // copy of a process that may have threads, only async-signal-safe calls
-// are allowed, and getpwnam, getgrouplist and malloc are not.
+// are allowed, and getpwnam and malloc are not.
 struct Launch {
   char program[kPathSize];    // POSIX path of the program file
   char arguments[kLineSize];  // storage for argv
@@ -35,8 +34,6 @@ struct Launch {
   bool switchUser;
   uid_t uid;
   gid_t gid;
-  std::array<gid_t, kMaxGroups> groups;
-  int groupCount;
 };
 
 // The registered Windows command line, split at blanks; a quoted word
@@ -84,7 +81,7 @@ void tell(int channel, std::uint32_t code) {
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
   std::uint32_t error = kErrorServiceLogonFailed;
-  if (!launch.switchUser || (::setgroups(static_cast<std::size_t>(launch.groupCount), launch.groups.data()) == 0 &&
+  if (!launch.switchUser || (::setgroups(1, &launch.gid) == 0 &&
                              ::setgid(launch.gid) == 0 && ::setuid(launch.uid) == 0)) {
     ::execve(launch.program, launch.argv.data(), launch.environment.data());
     error = errorFromErrno(errno);
@@ -143,20 +140,17 @@ bool lookUpUser(const char* account, uid_t* uid, gid_t* gid) {
 }
 
 // Only root can switch users: any other starter runs the service as
-// itself. The password is never checked. The run folder is the service
+// itself. The password is never checked, and the account's supplementary
+// groups are not given: nothing the programs do needs them. The run folder is the service
 // account's: it writes its pid and its socket there.
 bool startServiceProcess(const char* name, const char* commandLine, const char* account) {
   Launch launch{};
   char run[kPathSize];
   std::uint32_t error = kErrorInvalidParameter;
   if (parseCommandLine(commandLine, &launch) && servicePath(name, "run", run, sizeof run)) {
-    const char* user = userOfAccount(account);
     launch.switchUser = !isSystemAccount(account) && ::geteuid() == 0;
-    launch.groupCount = static_cast<int>(launch.groups.size());
-    error = !launch.switchUser || (lookUpUser(account, &launch.uid, &launch.gid) &&
-                                   ::getgrouplist(user, launch.gid, launch.groups.data(), &launch.groupCount) >= 0)
-                ? kErrorSuccess
-                : kErrorServiceLogonFailed;
+    const bool known = !launch.switchUser || lookUpUser(account, &launch.uid, &launch.gid);
+    error = known ? kErrorSuccess : kErrorServiceLogonFailed;
   }
   if (error == kErrorSuccess && ::mkdir(run, 0700) != 0 && errno != EEXIST) error = errorFromErrno(errno);
   if (error == kErrorSuccess && launch.switchUser && ::chown(run, launch.uid, launch.gid) != 0) {
