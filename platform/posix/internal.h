@@ -8,7 +8,6 @@
 //   services/<name>/config       the registration, "key=value" lines
 //   services/<name>/run/control  the running service's dispatcher socket
 //   services/<name>/run/pid      its process id, for tests and scripts
-// The run folder belongs to the service's account, which writes there.
 #pragma once
 #include <strings.h>
 #include <sys/types.h>
@@ -34,9 +33,8 @@ bool toPosixPath(const char* path, char* out, std::size_t size);
 
 std::uint32_t errorFromErrno(int err);
 
-// Replaces path by a file holding the size bytes of data: written beside
-// it, then renamed over it, so that a reader sees the old or the new whole.
-// Windows code (0 on success).
+// Writes data beside path, then renames it over path: a reader sees the
+// old or the new file whole. Windows code (0 on success).
 std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, unsigned mode);
 
 // <root>/services/<name>/<leaf>, leaf "" for the folder itself. False when
@@ -51,30 +49,26 @@ bool controlAddress(const char* name, sockaddr_un* address);
 // the system account and for a user this machine does not know.
 bool lookUpUser(const char* account, uid_t* uid, gid_t* gid);
 
-// Starts the registered command line as the service's process, under
-// account (as root; any other caller runs it as itself), and waits until
-// its dispatcher listens. False with lastError when it does not.
+// Starts the registered command line as the service's process and waits
+// until its dispatcher listens. False with lastError when it does not.
 bool startServiceProcess(const char* name, const char* commandLine, const char* account);
 
-// A start hands the service program an inherited descriptor, named in this
-// variable, on which the starter waits for a 4-byte code: 0 once the
-// dispatcher listens.
+// A start hands the service an inherited descriptor, named in this
+// variable, on which it answers a 4-byte code: 0 once its dispatcher listens.
 constexpr const char* kChannelVariable = "HORAMAT_SERVICE_CHANNEL";
 constexpr int kChannelFd = 3;
 // Both a start and a control wait this long for the service, as Windows.
 constexpr int kServiceAnswerMs = 30000;
 
-// A request on run/control is a 4-byte control, kQueryOnly asking for the
-// status alone; the answer is the Windows code of the outcome and the
-// status the service reported (after handling it).
+// A request on run/control is a 4-byte control (kQueryOnly: the status
+// alone), the answer the outcome and the status the service then reports.
 constexpr std::uint32_t kQueryOnly = 0;
 struct ControlReply {
   std::uint32_t error;
   ServiceStatus status;
 };
 
-// ".\name" and "DOMAIN\name" of a service account mean the local user
-// "name".
+// ".\name" and "DOMAIN\name" of a service account mean the local user "name".
 inline const char* userOfAccount(const char* account) {
   const char* backslash = std::strrchr(account, '\\');
   return backslash != nullptr ? backslash + 1 : account;

@@ -1,9 +1,8 @@
-// The client side of the stand-in Service Control Manager: what it models
-// is README's "The POSIX stand-in", where it keeps it internal.h. A service
-// that still runs when it is deleted keeps its folder (its socket) until it
-// has stopped. A handle is a heap copy of the service's name, checked no
-// further; the manager's handle is one address. Names are compared as
-// given (Windows ignores case).
+// The client side of the stand-in Service Control Manager (README: "The
+// POSIX stand-in"). A service deleted while it runs keeps its folder (its
+// socket) until it has stopped. A handle is a heap copy of the service's
+// name, checked no further; the manager's handle is one address. Names are
+// compared as given (Windows ignores case).
 #include "platform/service_client.h"
 
 #include <cerrno>

@@ -28,7 +28,6 @@ namespace {
 
 struct Dispatcher {
   std::mutex lock;
-  bool stopped = false;  // the service has reported STOPPED
   ControlHandlerFunction handler = nullptr;
   ServiceStatus status{};
   int listenFd = -1;
@@ -122,7 +121,6 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   pthread_t thread;
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    gDispatcher.stopped = false;
     gDispatcher.status = ServiceStatus{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 0, 0};
     gDispatcher.listenFd = listenFd;
     gServiceMain = serviceMain;
@@ -133,15 +131,14 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   (void)told;  // a starter that gave up has ended the service already
   ::close(channel);
 
-  for (bool stopped = error != kErrorSuccess; !stopped;) {
-    int connection = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    const bool broken = connection < 0 && errno != EINTR && errno != ECONNABORTED;
+  // Until accept fails: the socket is shut down by a reported STOPPED.
+  while (error == kErrorSuccess) {
+    const int connection = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0 && errno != EINTR && errno != ECONNABORTED) break;
     if (connection >= 0) {
       serveRequest(connection);
       ::close(connection);
     }
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    stopped = gDispatcher.stopped || broken;
   }
   // Shut down, not closed: a report that still comes must not find the
   // descriptor's number reused by the service.
@@ -162,10 +159,7 @@ StatusHandle registerControlHandler(const char*, ControlHandlerFunction handler)
 bool setServiceStatus(StatusHandle, const ServiceStatus& status) {
   std::lock_guard<std::mutex> guard(gDispatcher.lock);
   gDispatcher.status = status;
-  if (status.currentState == kServiceStopped && !gDispatcher.stopped) {
-    gDispatcher.stopped = true;
-    ::shutdown(gDispatcher.listenFd, SHUT_RDWR);
-  }
+  if (status.currentState == kServiceStopped) ::shutdown(gDispatcher.listenFd, SHUT_RDWR);
   return true;
 }
 

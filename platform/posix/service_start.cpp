@@ -62,10 +62,9 @@ void tell(int channel, std::uint32_t code) {
   (void)n;  // a starter that is gone has nobody to tell
 }
 
-// The service's process, between fork and exec: in a new session, in "/",
-// with /dev/null as its streams, the channel as descriptor 3 and nothing
-// else of the starter's (signal mask and dispositions included), under the
-// service's account.
+// Between fork and exec: a new session, "/", /dev/null as the streams, the
+// channel as descriptor 3 and nothing else of the starter's (signal mask
+// and dispositions included), the service's account.
 [[noreturn]] void becomeService(int channel, const Launch& launch) {
   int high = ::fcntl(channel, F_DUPFD_CLOEXEC, 10);  // out of the way of 0 to 3
   int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
