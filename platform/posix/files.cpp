@@ -50,11 +50,9 @@ char* readLine(char* buffer, int size, std::FILE* file) {
 // or "/" makes a path absolute. The result stays Windows-style.
 bool pathFromFolder(const char* folder, const char* path, char* out, std::size_t size) {
   if (path[0] == '\\' || path[0] == '/') return copyText(out, size, path);
-  if (!copyText(out, size, folder)) return false;
-  const std::size_t n = std::strlen(out);
-  const bool endsInSeparator = n > 0 && (out[n - 1] == '\\' || out[n - 1] == '/');
-  if (!endsInSeparator && !appendText(out, size, "\\")) return false;
-  return appendText(out, size, path);
+  const std::size_t n = std::strlen(folder);
+  const bool separate = n == 0 || (folder[n - 1] != '\\' && folder[n - 1] != '/');
+  return copyText(out, size, folder) && (!separate || appendText(out, size, "\\")) && appendText(out, size, path);
 }
 
 }  // namespace platform

@@ -37,7 +37,6 @@ bool registryPath(const char* subKey, const char* name, char* out, std::size_t s
   return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
-// Opens the key when its folder grants the access of `mode` (access(2)).
 long openKey(const char* subKey, int mode, RegKey* key) {
   *key = nullptr;
   char folder[kPathSize];
@@ -52,8 +51,9 @@ long openKey(const char* subKey, int mode, RegKey* key) {
 
 }  // namespace
 
-// KEY_ALL_ACCESS includes writing: an account that may only read the key
-// is refused, as on Windows. Reading needs the folder listed and entered.
+// A key opens when its folder grants the access (access(2)): KEY_ALL_ACCESS
+// includes writing, as on Windows; reading needs the folder listed and
+// entered.
 long regOpenKeyFullAccess(const char* subKey, RegKey* key) { return openKey(subKey, R_OK | W_OK | X_OK, key); }
 long regOpenKeyPlain(const char* subKey, RegKey* key) { return openKey(subKey, R_OK | X_OK, key); }
 
