@@ -37,7 +37,7 @@ AccessCheck otherWriters(const char* path, const char* serviceAccount, Writers& 
 
 // The same evaluation of a security descriptor given in SDDL, for the
 // access lists that Wine does not keep. Windows only: the stand-in has no
-// descriptors and answers Unreadable.
+// descriptors and does not define it.
 AccessCheck otherWritersOfSddl(const char* sddl, bool folder, const char* serviceAccount,
                                Writers& writers);
 

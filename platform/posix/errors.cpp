@@ -31,29 +31,29 @@ const char* standInRoot() {
 }
 
 bool toPosixPath(const char* path, char* out, std::size_t size) {
-  std::size_t n = std::strlen(path);
-  if (n >= size) {
-    if (size > 0) out[0] = '\0';
+  if (!copyText(out, size, path)) {
+    errno = ENAMETOOLONG;
     return false;
   }
-  for (std::size_t i = 0; i <= n; ++i) out[i] = (path[i] == '\\') ? '/' : path[i];
+  for (char* c = out; *c != '\0'; ++c) {
+    if (*c == '\\') *c = '/';
+  }
   return true;
 }
 
+// Only the codes someone reacts to or a test names; the rest is 31
+// (ERROR_GEN_FAILURE).
 std::uint32_t errorFromErrno(int err) {
   switch (err) {
     case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case ENOENT:
+    case ENOTDIR: return kErrorFileNotFound;
     case EACCES:
-    case EPERM:
-    case EROFS: return kErrorAccessDenied;
+    case EPERM: return kErrorAccessDenied;
     case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    default: return 31;             // ERROR_GEN_FAILURE
+    default: return 31;
   }
 }
-
-void setLastErrorFromErrno() { setLastError(errorFromErrno(errno)); }
 
 std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, unsigned mode) {
   // The temp name carries the pid: a starter and its service may both
@@ -63,16 +63,8 @@ std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, 
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof temp) return errorFromErrno(ENAMETOOLONG);
   int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return errorFromErrno(errno);
-  const char* bytes = static_cast<const char*>(data);
-  int err = 0;
-  while (size > 0 && err == 0) {
-    ssize_t written = ::write(fd, bytes, size);
-    if (written < 0 && errno != EINTR) err = errno;
-    if (written > 0) {
-      bytes += written;
-      size -= static_cast<std::size_t>(written);
-    }
-  }
+  // A few hundred bytes to a regular file: one write, or a full disk.
+  int err = ::write(fd, data, size) == static_cast<ssize_t>(size) ? 0 : ENOSPC;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp, path) != 0) err = errno;
   if (err != 0) ::unlink(temp);
@@ -80,12 +72,8 @@ std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, 
 }
 
 bool servicePath(const char* name, const char* leaf, char* out, std::size_t size) {
-  if (name == nullptr || name[0] == '\0' || std::strpbrk(name, "/\\") != nullptr ||
-      std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-    return false;
-  }
-  int n = std::snprintf(out, size, "%s/services/%s%s%s", standInRoot(), name,
-                        leaf[0] != '\0' ? "/" : "", leaf);
+  if (name == nullptr || name[0] == '\0' || name[0] == '.' || std::strpbrk(name, "/\\") != nullptr) return false;
+  int n = std::snprintf(out, size, "%s/services/%s%s%s", standInRoot(), name, leaf[0] != '\0' ? "/" : "", leaf);
   return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
@@ -93,12 +81,10 @@ bool controlAddress(const char* name, sockaddr_un* address) {
   *address = sockaddr_un{};
   address->sun_family = AF_UNIX;
   char path[kPathSize];
-  if (posix::servicePath(name, "run/control", path, sizeof path) &&
-      copyText(address->sun_path, sizeof address->sun_path, path)) {
-    return true;
-  }
-  setLastError(errorFromErrno(ENAMETOOLONG));
-  return false;
+  const bool fits = servicePath(name, "run/control", path, sizeof path) &&
+                    copyText(address->sun_path, sizeof address->sun_path, path);
+  if (!fits) setLastError(errorFromErrno(ENAMETOOLONG));
+  return fits;
 }
 
 }  // namespace posix

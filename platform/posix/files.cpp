@@ -19,48 +19,28 @@ using posix::kPathSize;
 
 std::FILE* openFile(const char* path, const char* mode) {
   char posixPath[kPathSize];
-  if (!posix::toPosixPath(path, posixPath, sizeof posixPath)) {
-    errno = ENAMETOOLONG;
-    posix::setLastErrorFromErrno();
-    return nullptr;
-  }
-  std::FILE* file = std::fopen(posixPath, mode);
-  if (file == nullptr) posix::setLastErrorFromErrno();
+  std::FILE* file = posix::toPosixPath(path, posixPath, sizeof posixPath) ? std::fopen(posixPath, mode) : nullptr;
+  if (file == nullptr) setLastError(posix::errorFromErrno(errno));
   return file;
 }
 
 // fgets, plus the one translation of Windows text mode that matters for
-// a table written on Windows: CR directly before LF is dropped. A lone CR,
-// or a CR at the end of the file, is kept, as there. The CR never takes a
-// place of its own in the buffer: a 255-character line ending in CRLF,
-// read with 256 bytes, gives its 255 characters and then a piece "\n",
-// exactly as Windows does. Windows text mode also ends the file at a
-// Ctrl-Z; the stand-in does not copy that, a table has no business
-// holding one.
+// a table written on Windows: CR directly before LF is dropped (a lone CR
+// is kept). The CR never takes a place of its own in the buffer: a
+// 255-character line ending in CRLF, read with 256 bytes, gives its 255
+// characters and then a piece "\n", as on Windows. Text mode's end at a
+// Ctrl-Z is not copied: a table has no business holding one.
 char* readLine(char* buffer, int size, std::FILE* file) {
-  if (size <= 0) return nullptr;
   int count = 0;
-  bool failed = false;
-  while (count < size - 1) {
-    int c = std::getc(file);
-    if (c == EOF) {
-      failed = std::ferror(file) != 0;
-      break;
-    }
-    if (c == '\r') {
-      int next = std::getc(file);
-      if (next == '\n') {
-        c = '\n';
-      } else if (next != EOF) {
-        std::ungetc(next, file);
-      }
-    }
+  for (int c = 0; count < size - 1 && c != '\n' && (c = std::getc(file)) != EOF;) {
+    const int next = c == '\r' ? std::getc(file) : EOF;
+    if (next == '\n') c = '\n';
+    else if (next != EOF) std::ungetc(next, file);
     buffer[count++] = static_cast<char>(c);
-    if (c == '\n') break;
   }
   // As fgets: a read error, or the end of the file with nothing read, is a
   // null pointer; a buffer of one byte gets the empty string.
-  if (failed || (count == 0 && size > 1)) return nullptr;
+  if (size <= 0 || std::ferror(file) != 0 || (count == 0 && size > 1)) return nullptr;
   buffer[count] = '\0';
   return buffer;
 }
@@ -70,11 +50,9 @@ char* readLine(char* buffer, int size, std::FILE* file) {
 // or "/" makes a path absolute. The result stays Windows-style.
 bool pathFromFolder(const char* folder, const char* path, char* out, std::size_t size) {
   if (path[0] == '\\' || path[0] == '/') return copyText(out, size, path);
-  if (!copyText(out, size, folder)) return false;
-  const std::size_t n = std::strlen(out);
-  const bool endsInSeparator = n > 0 && (out[n - 1] == '\\' || out[n - 1] == '/');
-  if (!endsInSeparator && !appendText(out, size, "\\")) return false;
-  return appendText(out, size, path);
+  const std::size_t n = std::strlen(folder);
+  const bool separate = n == 0 || (folder[n - 1] != '\\' && folder[n - 1] != '/');
+  return copyText(out, size, folder) && (!separate || appendText(out, size, "\\")) && appendText(out, size, path);
 }
 
 }  // namespace platform

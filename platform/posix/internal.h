@@ -8,7 +8,6 @@
 //   services/<name>/config       the registration, "key=value" lines
 //   services/<name>/run/control  the running service's dispatcher socket
 //   services/<name>/run/pid      its process id, for tests and scripts
-// The run folder belongs to the service's account, which writes there.
 #pragma once
 #include <strings.h>
 #include <sys/types.h>
@@ -26,61 +25,50 @@ constexpr std::size_t kPathSize = 4096;
 // A registered command line, an account name.
 constexpr std::size_t kLineSize = 1024;
 
-// The one folder under which the stand-in keeps its registry and services.
 const char* standInRoot();
 
 // A Windows-style path as the stand-in reads it: every "\" becomes "/".
-// False when it does not fit.
+// False, with errno ENAMETOOLONG, when it does not fit.
 bool toPosixPath(const char* path, char* out, std::size_t size);
 
-// errno of a failed call, as the Windows error code of the same condition.
 std::uint32_t errorFromErrno(int err);
 
-// setLastError(errorFromErrno(errno)).
-void setLastErrorFromErrno();
-
-// Replaces path by a file holding the size bytes of data: written beside
-// it, then renamed over it, so that a reader sees the old or the new whole.
-// mode is the new file's. Windows code (0 on success).
+// Writes data beside path, then renames it over path: a reader sees the
+// old or the new file whole. Windows code (0 on success).
 std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, unsigned mode);
 
 // <root>/services/<name>/<leaf>, leaf "" for the folder itself. False when
-// the name is none the store can hold (empty, "/" or "\" in it, "." or "..")
-// or the path does not fit.
+// the name could step out of the store or the path does not fit.
 bool servicePath(const char* name, const char* leaf, char* out, std::size_t size);
 
-// The address of the service's run/control. sun_path holds about a
-// hundred bytes: a deep root cannot host a service (206).
+// The address of run/control. sun_path holds about a hundred bytes: a deep
+// root cannot host a service (206).
 bool controlAddress(const char* name, sockaddr_un* address);
 
-// The ids of a local user; false when there is no such user.
-bool lookUpUser(const char* user, uid_t* uid, gid_t* gid);
+// The ids of the local user a service account names; false (ids 0) for
+// the system account and for a user this machine does not know.
+bool lookUpUser(const char* account, uid_t* uid, gid_t* gid);
 
-// Starts the registered command line as the service's process, under
-// account (as root; any other caller runs it as itself), and waits until
-// its dispatcher listens. False with lastError when it does not.
+// Starts the registered command line as the service's process and waits
+// until its dispatcher listens. False with lastError when it does not.
 bool startServiceProcess(const char* name, const char* commandLine, const char* account);
 
-// How a start hands the service program its way back: the variable names
-// the inherited descriptor on which the starter waits for a 4-byte code,
-// 0 once the dispatcher listens.
+// A start hands the service an inherited descriptor, named in this
+// variable, on which it answers a 4-byte code: 0 once its dispatcher listens.
 constexpr const char* kChannelVariable = "HORAMAT_SERVICE_CHANNEL";
 constexpr int kChannelFd = 3;
 // Both a start and a control wait this long for the service, as Windows.
 constexpr int kServiceAnswerMs = 30000;
 
-// A request on run/control is a 4-byte control, kQueryOnly asking for the
-// status alone; the dispatcher answers with the Windows code of the
-// outcome and the status the service reported (after handling it). A
-// service whose dispatcher does not answer is stopped.
+// A request on run/control is a 4-byte control (kQueryOnly: the status
+// alone), the answer the outcome and the status the service then reports.
 constexpr std::uint32_t kQueryOnly = 0;
 struct ControlReply {
   std::uint32_t error;
   ServiceStatus status;
 };
 
-// ".\name" and "DOMAIN\name" of a service account mean the local user
-// "name".
+// ".\name" and "DOMAIN\name" of a service account mean the local user "name".
 inline const char* userOfAccount(const char* account) {
   const char* backslash = std::strrchr(account, '\\');
   return backslash != nullptr ? backslash + 1 : account;

@@ -1,25 +1,18 @@
-// Processes on the stand-in.
-//
-// A job is started with posix_spawn: the C library's child shares the
-// caller's memory until it has exec'd, so the start costs no copy of the
-// scheduler and a failed exec comes back as the call's own result (glibc
-// since 2.24). The job is a child of the caller, who never waits for it:
-// the first start sets SA_NOCLDWAIT for SIGCHLD, and the kernel then reaps
-// every child of the process the moment it ends, so none lingers as a
-// zombie. The disposition stays SIG_DFL and exec clears the flag, so the
-// job itself gets the ordinary SIGCHLD and can wait for its own children.
+// Processes on the stand-in. A job is started with posix_spawn: no copy of
+// the scheduler, and a failed exec comes back as the call's own result.
+// SA_NOCLDWAIT makes the kernel reap every job the moment it ends; the
+// disposition stays SIG_DFL and exec clears the flag, so a job can still
+// wait for its own children.
 #include "platform/process.h"
 
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstddef>
 #include <cstring>
 #include <ctime>
 
-#include <strings.h>
-
 #include <spawn.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,21 +24,19 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kPathSize = 4096;
+using posix::kPathSize;
+
 // The scheduler's vector has 256 slots (255 pieces at most, then the null);
 // the shell fallback puts "sh" and the path where argv[0] was.
 constexpr std::size_t kShellArgumentSlots = 258;
 
-// A ".bat" or ".cmd" is a batch file whatever its mode bits say: Windows
-// runs one without asking for an execute permission, so the stand-in hands
-// it to the shell at once.
+// Windows runs a ".bat" or ".cmd" whatever its mode bits say.
 bool isBatchFile(const char* path) {
   const char* dot = std::strrchr(path, '.');
-  if (dot == nullptr || std::strchr(dot, '/') != nullptr) return false;
-  return strcasecmp(dot, ".bat") == 0 || strcasecmp(dot, ".cmd") == 0;
+  return dot != nullptr && std::strchr(dot, '/') == nullptr &&
+         (strcasecmp(dot, ".bat") == 0 || strcasecmp(dot, ".cmd") == 0);
 }
 
-// Once per process, before its first job starts.
 bool reapChildrenOnExit() {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
@@ -60,12 +51,23 @@ int spawn(const char* path, const char* const* argv) {
   return posix_spawn(&job, path, nullptr, nullptr, const_cast<char* const*>(argv), environ);
 }
 
+// A batch file, or a script without "#!": Windows hands batch files to its
+// command interpreter, the stand-in to the shell, as sh <path> <argv[1]>
+// ..., so that the script sees its own path as $0.
+int spawnShell(const char* path, const char* const* argv) {
+  std::array<const char*, kShellArgumentSlots> shellArgv{"sh", path};
+  std::size_t next = 2;
+  for (std::size_t i = 1; argv[i] != nullptr; ++i) {
+    if (next + 1 >= shellArgv.size()) return E2BIG;
+    shellArgv[next++] = argv[i];
+  }
+  return spawn("/bin/sh", shellArgv.data());
+}
+
 }  // namespace
 
 void sleepMs(std::uint32_t ms) {
-  timespec want{};
-  want.tv_sec = static_cast<time_t>(ms / 1000);
-  want.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  timespec want{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   timespec rest{};
   // A signal must not shorten the minute rhythm: sleep on for what is left.
   while (nanosleep(&want, &rest) != 0 && errno == EINTR) want = rest;
@@ -82,50 +84,21 @@ ClockReading readClock() {
 
 bool fileExists(const char* path) {
   char posixPath[kPathSize];
-  if (!posix::toPosixPath(path, posixPath, sizeof posixPath)) return false;
   struct stat info {};
-  return stat(posixPath, &info) == 0;
+  return posix::toPosixPath(path, posixPath, sizeof posixPath) && stat(posixPath, &info) == 0;
 }
 
-bool startProcess(const char* file, const char* commandLine, const char* const* argv) {
-  (void)commandLine;  // the stand-in takes the vector; the line is Windows' form of it
-  static const bool reaping = reapChildrenOnExit();
-  if (!reaping || argv == nullptr || argv[0] == nullptr) {
-    setLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool startProcess(const char* file, const char*, const char* const* argv) {
+  static const bool reaping = reapChildrenOnExit();  // once, before the first job
   char path[kPathSize];
-  if (!posix::toPosixPath(file, path, sizeof path)) {
-    setLastError(posix::errorFromErrno(ENAMETOOLONG));
-    return false;
-  }
-  // sh <path> <argv[1]> ...: the script sees its own path as $0.
-  std::array<const char*, kShellArgumentSlots> shellArgv{};
-  shellArgv[0] = "sh";
-  shellArgv[1] = path;
-  std::size_t next = 2;
-  for (std::size_t i = 1; argv[i] != nullptr; ++i) {
-    if (next + 1 >= shellArgv.size()) {
-      setLastError(kErrorInvalidParameter);
-      return false;
-    }
-    shellArgv[next++] = argv[i];
-  }
-  shellArgv[next] = nullptr;
-
-  int err = isBatchFile(path) ? ENOEXEC : spawn(path, argv);
-  // A batch file, or a script without "#!": Windows hands batch files to
-  // its command interpreter, the stand-in hands them to the shell.
-  if (err == ENOEXEC) err = spawn("/bin/sh", shellArgv.data());
-  if (err != 0) {
-    setLastError(posix::errorFromErrno(err));
-    return false;
-  }
-  return true;
+  int err = !reaping ? EINVAL : !posix::toPosixPath(file, path, sizeof path) ? ENAMETOOLONG : 0;
+  if (err == 0) err = isBatchFile(path) ? ENOEXEC : spawn(path, argv);
+  if (err == ENOEXEC) err = spawnShell(path, argv);
+  if (err != 0) setLastError(posix::errorFromErrno(err));
+  return err == 0;
 }
 
-// The stand-in's service manager starts every service in "/" (see
-// becomeService), as Windows starts them in its system folder.
+// Where the stand-in starts every service (becomeService).
 bool serviceCurrentFolder(char* folder, std::size_t size) { return copyText(folder, size, "/"); }
 
 }  // namespace platform

@@ -1,22 +1,13 @@
-// The client side of the stand-in Service Control Manager: registrations
-// under <root>/services (layout in internal.h), starts, queries, controls.
-//
-// It models what the programs see, not Windows' database:
-// - A service's state is what its dispatcher answers on run/control; a
-//   service whose dispatcher does not answer (never started, reported
-//   STOPPED, or its process gone) is stopped.
-// - There is no boot: the start type is stored, nothing starts by itself.
-// - DeleteService removes the registration at once. A service that still
-//   runs keeps its folder and can be stopped through a handle opened
-//   before; until it has stopped, CreateService of its name fails (1072).
-// - A handle is a heap copy of the service's name, checked no further.
-// - Names are compared as given (Windows ignores case).
+// The client side of the stand-in Service Control Manager (README: "The
+// POSIX stand-in"). A service deleted while it runs keeps its folder (its
+// socket) until it has stopped. A handle is a heap copy of the service's
+// name, checked no further; the manager's handle is one address. Names are
+// compared as given (Windows ignores case).
 #include "platform/service_client.h"
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include <ftw.h>
@@ -34,30 +25,25 @@ namespace {
 
 using posix::kLineSize;
 using posix::kPathSize;
+using posix::servicePath;
 
 constexpr std::uint32_t kScManagerCreateService = 0x0002;
-constexpr std::uint32_t kErrorInvalidName = 123;
-
-char gManager;  // its address is the one manager handle
+char gManager;
 
 struct ServiceHandle {
   char name[kLineSize];
 };
 
-ServiceHandle* serviceOf(ScHandle handle) {
-  if (handle == nullptr || handle == &gManager) setLastError(kErrorInvalidHandle);
-  return handle == &gManager ? nullptr : static_cast<ServiceHandle*>(handle);
-}
+const char* nameOf(ScHandle handle) { return static_cast<ServiceHandle*>(handle)->name; }
 
-// A handle for the name; nullptr (with its code) when the manager handle
-// is none or the name is none the store can hold.
-ServiceHandle* newHandle(ScHandle manager, const char* name) {
+// A handle for a name the store can hold.
+ServiceHandle* newHandle(const char* name) {
   char folder[kPathSize];
-  auto* service = manager == &gManager && posix::servicePath(name, "", folder, sizeof folder)
-                      ? new (std::nothrow) ServiceHandle{} : nullptr;
-  if (service == nullptr) setLastError(manager == &gManager ? kErrorInvalidName : kErrorInvalidHandle);
-  else copyText(service->name, sizeof service->name, name);
-  return service;
+  auto* service = servicePath(name, "", folder, sizeof folder) ? new (std::nothrow) ServiceHandle{} : nullptr;
+  if (service != nullptr && copyText(service->name, sizeof service->name, name)) return service;
+  delete service;
+  setLastError(kErrorInvalidParameter);
+  return nullptr;
 }
 
 struct Registration {
@@ -69,12 +55,11 @@ struct Registration {
 bool readRegistration(const char* name, Registration* reg) {
   char path[kPathSize];
   char line[kLineSize + 16];
-  std::FILE* file = posix::servicePath(name, "config", path, sizeof path) ? std::fopen(path, "re") : nullptr;
+  std::FILE* file = servicePath(name, "config", path, sizeof path) ? std::fopen(path, "re") : nullptr;
   if (file == nullptr) {
-    setLastError(errno == ENOENT ? kErrorServiceDoesNotExist : posix::errorFromErrno(errno));
+    setLastError(kErrorServiceDoesNotExist);
     return false;
   }
-  *reg = Registration{};
   while (std::fgets(line, sizeof line, file) != nullptr) {
     line[std::strcspn(line, "\n")] = '\0';
     if (std::strncmp(line, "program=", 8) == 0) copyText(reg->program, sizeof reg->program, line + 8);
@@ -88,7 +73,7 @@ int removeEntry(const char* path, const struct stat*, int, FTW*) { return ::remo
 
 void removeServiceFolder(const char* name) {
   char path[kPathSize];
-  if (posix::servicePath(name, "", path, sizeof path)) ::nftw(path, removeEntry, 8, FTW_DEPTH | FTW_PHYS);
+  if (servicePath(name, "", path, sizeof path)) ::nftw(path, removeEntry, 8, FTW_DEPTH | FTW_PHYS);
 }
 
 // Sends one request to the service's dispatcher and waits for its answer:
@@ -121,8 +106,7 @@ bool running(const char* name) {
 
 // The root stands for the machine's database: what cannot be made or, for
 // a caller who wants to change it, written there is "access denied". A
-// caller who only looks makes nothing: without the folder there is no
-// service to find.
+// caller who only looks makes nothing.
 ScHandle openServiceManager(std::uint32_t access) {
   char services[kPathSize];
   const bool change = (access & kScManagerCreateService) != 0;
@@ -131,40 +115,34 @@ ScHandle openServiceManager(std::uint32_t access) {
     ::mkdir(posix::standInRoot(), 0755);
     ::mkdir(services, 0755);
   }
-  struct stat info{};
-  const bool ok = n > 0 && static_cast<std::size_t>(n) < sizeof services &&
-                  ((!change && ::stat(services, &info) != 0 && errno == ENOENT) ||
-                   (::stat(services, &info) == 0 && S_ISDIR(info.st_mode) &&
-                    ::access(services, change ? (W_OK | X_OK) : X_OK) == 0));
-  if (!ok) setLastError(kErrorAccessDenied);
-  return ok ? &gManager : nullptr;
+  const bool usable = ::access(services, change ? (W_OK | X_OK) : X_OK) == 0 || (!change && errno == ENOENT);
+  if (n > 0 && static_cast<std::size_t>(n) < sizeof services && usable) return &gManager;
+  setLastError(kErrorAccessDenied);
+  return nullptr;
 }
 
 // The display name and the password are stored nowhere: nothing reads
 // them back, and only root can switch users anyway.
-ScHandle createService(ScHandle manager, const char* serviceName, const char*, std::uint32_t,
-                       std::uint32_t serviceType, std::uint32_t startType, std::uint32_t errorControl,
-                       const char* binaryPath, const char* account, const char*) {
-  ServiceHandle* service = newHandle(manager, serviceName);
+ScHandle createService(ScHandle, const char* serviceName, const char*, std::uint32_t, std::uint32_t serviceType,
+                       std::uint32_t startType, std::uint32_t errorControl, const char* binaryPath,
+                       const char* account, const char*) {
+  ServiceHandle* service = newHandle(serviceName);
   char folder[kPathSize];
   char config[kPathSize];
   char text[3 * kLineSize];
   uid_t uid = 0;
   gid_t gid = 0;
-  struct stat info{};
   const int n = std::snprintf(text, sizeof text,
                               "program=%s\ntype=%" PRIu32 "\nstart=%" PRIu32 "\nerror=%" PRIu32 "\naccount=%s\n",
-                              binaryPath != nullptr ? binaryPath : "", serviceType, startType, errorControl,
-                              account != nullptr ? account : "");
+                              binaryPath, serviceType, startType, errorControl, account != nullptr ? account : "");
   if (service == nullptr) return nullptr;
   std::uint32_t error = kErrorSuccess;
-  if (binaryPath == nullptr || binaryPath[0] == '\0' || n < 0 || static_cast<std::size_t>(n) >= sizeof text ||
-      !posix::servicePath(serviceName, "", folder, sizeof folder) ||
-      !posix::servicePath(serviceName, "config", config, sizeof config)) {
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof text || !servicePath(serviceName, "", folder, sizeof folder) ||
+      !servicePath(serviceName, "config", config, sizeof config)) {
     error = kErrorInvalidParameter;
-  } else if (!posix::isSystemAccount(account) && !posix::lookUpUser(posix::userOfAccount(account), &uid, &gid)) {
+  } else if (!posix::isSystemAccount(account) && !posix::lookUpUser(account, &uid, &gid)) {
     error = kErrorInvalidServiceAccount;
-  } else if (::stat(config, &info) == 0) {
+  } else if (::access(config, F_OK) == 0) {
     error = kErrorServiceExists;
   } else if (running(serviceName)) {
     error = kErrorServiceMarkedForDelete;  // deleted, but still running
@@ -172,7 +150,6 @@ ScHandle createService(ScHandle manager, const char* serviceName, const char*, s
     removeServiceFolder(serviceName);  // what a deleted service left
     error = ::mkdir(folder, 0755) == 0 ? posix::replaceFile(config, text, static_cast<std::size_t>(n), 0644)
                                        : posix::errorFromErrno(errno);
-    if (error != kErrorSuccess) removeServiceFolder(serviceName);
   }
   if (error == kErrorSuccess) return service;
   delete service;
@@ -180,74 +157,60 @@ ScHandle createService(ScHandle manager, const char* serviceName, const char*, s
   return nullptr;
 }
 
-ScHandle openService(ScHandle manager, const char* serviceName, std::uint32_t) {
+ScHandle openService(ScHandle, const char* serviceName, std::uint32_t) {
   Registration reg{};
-  ServiceHandle* service = newHandle(manager, serviceName);
+  ServiceHandle* service = newHandle(serviceName);
   if (service != nullptr && readRegistration(serviceName, &reg)) return service;
   delete service;
   return nullptr;
 }
 
-bool startService(ScHandle handle) {
-  ServiceHandle* service = serviceOf(handle);
+bool startService(ScHandle service) {
   Registration reg{};
-  if (service == nullptr) return false;
-  if (!readRegistration(service->name, &reg)) {
-    setLastError(kErrorServiceMarkedForDelete);  // the handle outlived the registration
+  const bool registered = readRegistration(nameOf(service), &reg);
+  if (!registered || running(nameOf(service))) {
+    // A handle that outlived the registration: 1072.
+    setLastError(registered ? kErrorServiceAlreadyRunning : kErrorServiceMarkedForDelete);
     return false;
   }
-  if (running(service->name)) {
-    setLastError(kErrorServiceAlreadyRunning);
-    return false;
-  }
-  return posix::startServiceProcess(service->name, reg.program, reg.account);
+  return posix::startServiceProcess(nameOf(service), reg.program, reg.account);
 }
 
-bool queryServiceStatus(ScHandle handle, ServiceStatus* status) {
-  ServiceHandle* service = serviceOf(handle);
+bool queryServiceStatus(ScHandle service, ServiceStatus* status) {
   posix::ControlReply reply{kErrorSuccess, {kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}};
-  if (service == nullptr) return false;
-  if (!ask(service->name, posix::kQueryOnly, &reply) && lastError() != kErrorServiceNotActive) return false;
+  if (!ask(nameOf(service), posix::kQueryOnly, &reply) && lastError() != kErrorServiceNotActive) return false;
   *status = reply.status;
   return true;
 }
 
 // Windows' rules on which state takes which control are the dispatcher's.
-bool controlService(ScHandle handle, std::uint32_t control, ServiceStatus* status) {
-  ServiceHandle* service = serviceOf(handle);
+bool controlService(ScHandle service, std::uint32_t control, ServiceStatus* status) {
   posix::ControlReply reply{};
-  if (service == nullptr || !ask(service->name, control, &reply)) return false;
+  if (!ask(nameOf(service), control, &reply)) return false;
   *status = reply.status;
   return true;
 }
 
-bool deleteService(ScHandle handle) {
-  ServiceHandle* service = serviceOf(handle);
+bool deleteService(ScHandle service) {
   char config[kPathSize];
-  if (service == nullptr || !posix::servicePath(service->name, "config", config, sizeof config)) return false;
-  if (::unlink(config) != 0) {
+  if (servicePath(nameOf(service), "config", config, sizeof config) && ::unlink(config) != 0) {
     setLastError(errno == ENOENT ? kErrorServiceMarkedForDelete : posix::errorFromErrno(errno));
     return false;
   }
-  if (!running(service->name)) removeServiceFolder(service->name);
+  if (!running(nameOf(service))) removeServiceFolder(nameOf(service));
   return true;
 }
 
-bool queryServiceAccount(ScHandle handle, char* account, std::size_t size) {
-  ServiceHandle* service = serviceOf(handle);
+bool queryServiceAccount(ScHandle service, char* account, std::size_t size) {
   Registration reg{};
-  if (service == nullptr || !readRegistration(service->name, &reg)) return false;
-  if (!copyText(account, size, posix::isSystemAccount(reg.account) ? "LocalSystem" : reg.account)) {
-    setLastError(kErrorInvalidParameter);
-    return false;
-  }
-  return true;
+  if (!readRegistration(nameOf(service), &reg)) return false;
+  setLastError(kErrorInvalidParameter);  // should it not fit
+  return copyText(account, size, posix::isSystemAccount(reg.account) ? "LocalSystem" : reg.account);
 }
 
 bool closeServiceHandle(ScHandle handle) {
-  ServiceHandle* service = handle == &gManager ? nullptr : serviceOf(handle);
-  delete service;
-  return handle == &gManager || service != nullptr;
+  if (handle != &gManager) delete static_cast<ServiceHandle*>(handle);
+  return true;
 }
 
 }  // namespace platform

@@ -1,17 +1,10 @@
-// The service's side of the stand-in Service Control Manager.
-//
-// A start (service_start.cpp) hands the program an inherited descriptor on
-// which the starter waits, named in the environment. The dispatcher takes
-// it at once and removes the entry, so that jobs the service starts never
-// inherit it; a program started any other way finds none and fails with
-// 1063, as on Windows when it runs from a console.
-//
-// The dispatcher listens on run/control, notes run/pid, tells the starter
-// it is connected, runs serviceMain on a thread of its own and serves
-// requests on the calling thread: a control runs the handler there, and
-// every request is answered with the status the service then last
-// reported. A reported STOPPED, from whichever thread, shuts the socket
-// down: the dispatcher returns, and nobody gets an answer any more.
+// The service's side of the stand-in Service Control Manager. A program
+// not started as a service fails at once with 1063, as on Windows from a
+// console. The dispatcher listens on run/control, notes run/pid, tells the
+// starter it is connected, runs serviceMain on a thread of its own and
+// serves requests on the calling thread, a control by running the handler
+// there. A reported STOPPED, from whichever thread, shuts the socket down:
+// the dispatcher returns, and nobody gets an answer any more.
 #include "platform/service_side.h"
 
 #include <cerrno>
@@ -35,8 +28,6 @@ namespace {
 
 struct Dispatcher {
   std::mutex lock;
-  bool active = false;   // inside startServiceDispatcher
-  bool stopped = false;  // the service has reported STOPPED
   ControlHandlerFunction handler = nullptr;
   ServiceStatus status{};
   int listenFd = -1;
@@ -54,18 +45,17 @@ void* runServiceMain(void*) {
   return nullptr;
 }
 
-// Takes the channel out of the environment; -1 when the program was not
-// started as a service.
+// The start's channel, taken out of the environment lest the service's
+// jobs inherit it; -1 when the program was not started as a service.
 int takeChannel() {
   const char* text = std::getenv(posix::kChannelVariable);
-  char* end = nullptr;
-  const bool given = text != nullptr && std::strtol(text, &end, 10) == posix::kChannelFd && *end == '\0';
+  const bool given = text != nullptr && std::atoi(text) == posix::kChannelFd;
   ::unsetenv(posix::kChannelVariable);
   return given && ::fcntl(posix::kChannelFd, F_SETFD, FD_CLOEXEC) == 0 ? posix::kChannelFd : -1;
 }
 
-// The socket at run/control, which only the service's own account (and
-// root) may reach, and run/pid. The Windows code of a failure.
+// run/control, which only the service's own account (and root) may reach,
+// and run/pid. The Windows code of a failure.
 std::uint32_t openDispatcher(const char* name, int* listenFd) {
   sockaddr_un address{};
   char pidPath[posix::kPathSize];
@@ -83,41 +73,34 @@ std::uint32_t openDispatcher(const char* name, int* listenFd) {
   return posix::replaceFile(pidPath, pid, static_cast<std::size_t>(n), 0644);
 }
 
-// Windows' rules, in its order: a service that is stopping takes no
-// control, one that is starting only a stop, and a running one no stop,
-// pause or continue it has not announced.
+// Windows' rules as far as the programs meet them: a service that is
+// stopping takes no control (1061), one that is starting only a stop. A
+// running one takes an interrogation, a stop when it announced one, and
+// nothing else (1052): no program here announces pause or continue.
 std::uint32_t refusal(const ServiceStatus& status, std::uint32_t control) {
-  constexpr std::uint32_t kAcceptPauseContinue = 0x2;
   constexpr std::uint32_t kErrorInvalidServiceControl = 1052;
+  const bool stop = control == kServiceControlStop;
   const std::uint32_t state = status.currentState;
-  const std::uint32_t needs = control == kServiceControlStop ? kServiceAcceptStop
-                              : control == kServiceControlPause || control == kServiceControlContinue
-                                  ? kAcceptPauseContinue
-                                  : 0;
-  if (state == kServiceStopPending || (state == kServiceStartPending && control != kServiceControlStop)) {
-    return kErrorServiceCannotAcceptCtrl;
-  }
-  return state != kServiceStartPending && (status.controlsAccepted & needs) != needs ? kErrorInvalidServiceControl
-                                                                                     : kErrorSuccess;
+  if (state == kServiceStopPending || (state == kServiceStartPending && !stop)) return kErrorServiceCannotAcceptCtrl;
+  const bool taken = state == kServiceStartPending || control == kServiceControlInterrogate ||
+                     (stop && (status.controlsAccepted & kServiceAcceptStop) != 0);
+  return taken ? kErrorSuccess : kErrorInvalidServiceControl;
 }
 
-// One request from one client, handled on the dispatcher's thread.
 void serveRequest(int connection) {
   std::uint32_t control = 0;
   if (::recv(connection, &control, sizeof control, MSG_WAITALL) != sizeof control) return;
   posix::ControlReply reply{};
-  ControlHandlerFunction handler = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    if (control != posix::kQueryOnly) reply.error = refusal(gDispatcher.status, control);
-    if (control != posix::kQueryOnly && reply.error == kErrorSuccess) handler = gDispatcher.handler;
-  }
+  std::unique_lock<std::mutex> guard(gDispatcher.lock);
+  if (control != posix::kQueryOnly) reply.error = refusal(gDispatcher.status, control);
+  const bool handled = control != posix::kQueryOnly && reply.error == kErrorSuccess;
+  ControlHandlerFunction handler = handled ? gDispatcher.handler : nullptr;
   // The handler reports through setServiceStatus, which takes the lock.
+  guard.unlock();
   if (handler != nullptr) handler(control);
-  {
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    reply.status = gDispatcher.status;
-  }
+  guard.lock();
+  reply.status = gDispatcher.status;
+  guard.unlock();
   ::send(connection, &reply, sizeof reply, MSG_NOSIGNAL);
 }
 
@@ -132,20 +115,15 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   // From here on every failure is also told to the starter, whose
   // StartService then fails with the same code.
   int listenFd = -1;
-  std::uint32_t error = serviceName != nullptr && serviceMain != nullptr &&
-                                copyText(gServiceName, sizeof gServiceName, serviceName)
+  std::uint32_t error = copyText(gServiceName, sizeof gServiceName, serviceName)
                             ? openDispatcher(serviceName, &listenFd)
-                            : kErrorInvalidParameter;
+                            : posix::errorFromErrno(ENAMETOOLONG);
+  pthread_t thread;
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    gDispatcher.active = true;
-    gDispatcher.stopped = false;
     gDispatcher.status = ServiceStatus{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 0, 0};
     gDispatcher.listenFd = listenFd;
     gServiceMain = serviceMain;
-  }
-  pthread_t thread;
-  if (error == kErrorSuccess) {
     error = ::pthread_create(&thread, nullptr, runServiceMain, nullptr) == 0 ? ::pthread_detach(thread)
                                                                             : kErrorServiceNoThread;
   }
@@ -153,50 +131,35 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   (void)told;  // a starter that gave up has ended the service already
   ::close(channel);
 
-  for (bool stopped = error != kErrorSuccess; !stopped;) {
-    int connection = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    const bool broken = connection < 0 && errno != EINTR && errno != ECONNABORTED;
+  // Until accept fails: the socket is shut down by a reported STOPPED.
+  while (error == kErrorSuccess) {
+    const int connection = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0 && errno != EINTR && errno != ECONNABORTED) break;
     if (connection >= 0) {
       serveRequest(connection);
       ::close(connection);
     }
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    stopped = gDispatcher.stopped || broken;
   }
-  {
-    // From now on the service's reports and registrations fail (6, 1063).
-    std::lock_guard<std::mutex> guard(gDispatcher.lock);
-    gDispatcher.active = false;
-    gDispatcher.listenFd = -1;
-  }
-  if (listenFd >= 0) ::close(listenFd);
+  // Shut down, not closed: a report that still comes must not find the
+  // descriptor's number reused by the service.
+  ::shutdown(listenFd, SHUT_RDWR);
   setLastError(error);
   return error == kErrorSuccess;
 }
 
 // Like Windows for a service in a process of its own, the name is not
-// checked: there is only one service it can mean.
+// checked: there is only one service it can mean. Neither is the handle of
+// a report: the programs call both only from serviceMain.
 StatusHandle registerControlHandler(const char*, ControlHandlerFunction handler) {
   std::lock_guard<std::mutex> guard(gDispatcher.lock);
-  if (!gDispatcher.active) {
-    setLastError(kErrorFailedServiceControllerConnect);
-    return nullptr;
-  }
   gDispatcher.handler = handler;
   return &gDispatcher;
 }
 
-bool setServiceStatus(StatusHandle handle, const ServiceStatus& status) {
+bool setServiceStatus(StatusHandle, const ServiceStatus& status) {
   std::lock_guard<std::mutex> guard(gDispatcher.lock);
-  if (handle != &gDispatcher || !gDispatcher.active) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
   gDispatcher.status = status;
-  if (status.currentState == kServiceStopped && !gDispatcher.stopped) {
-    gDispatcher.stopped = true;
-    ::shutdown(gDispatcher.listenFd, SHUT_RDWR);
-  }
+  if (status.currentState == kServiceStopped) ::shutdown(gDispatcher.listenFd, SHUT_RDWR);
   return true;
 }
 

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <new>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,18 +17,15 @@
 #include "platform/errors.h"
 #include "platform/posix/internal.h"
 
-extern char** environ;
-
 namespace platform::posix {
 
 namespace {
 
 constexpr std::size_t kMaxArguments = 32;
-constexpr std::size_t kMaxGroups = 256;
 
 // Everything the new process needs, fixed before the fork: after it, in a
 // copy of a process that may have threads, only async-signal-safe calls
-// are allowed, and getpwnam, getgrouplist and malloc are not.
+// are allowed, and getpwnam and malloc are not.
 struct Launch {
   char program[kPathSize];    // POSIX path of the program file
   char arguments[kLineSize];  // storage for argv
@@ -39,15 +34,11 @@ struct Launch {
   bool switchUser;
   uid_t uid;
   gid_t gid;
-  std::array<gid_t, kMaxGroups> groups;
-  int groupCount;
 };
 
-// The registered path is a Windows command line, split at blanks; a word
-// in quotation marks keeps its blanks (the installer quotes a path with
-// blanks). The first word is the program. Windows would try an unquoted
-// path with blanks piece by piece; nothing registers one, so the stand-in
-// does not.
+// The registered Windows command line, split at blanks; a quoted word
+// keeps its blanks. The first word is the program (no piecewise search of
+// an unquoted path with blanks: the installer quotes such a path).
 bool parseCommandLine(const char* line, Launch* launch) {
   if (!copyText(launch->arguments, sizeof launch->arguments, line)) return false;
   std::size_t count = 0;
@@ -71,9 +62,9 @@ void tell(int channel, std::uint32_t code) {
   (void)n;  // a starter that is gone has nobody to tell
 }
 
-// The service's process, between fork and exec: in a new session, in "/",
-// with /dev/null as its streams, the channel as descriptor 3 and nothing
-// else of the starter's, under the service's account.
+// Between fork and exec: a new session, "/", /dev/null as the streams, the
+// channel as descriptor 3 and nothing else of the starter's (signal mask
+// and dispositions included), the service's account.
 [[noreturn]] void becomeService(int channel, const Launch& launch) {
   int high = ::fcntl(channel, F_DUPFD_CLOEXEC, 10);  // out of the way of 0 to 3
   int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -89,7 +80,7 @@ void tell(int channel, std::uint32_t code) {
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
   std::uint32_t error = kErrorServiceLogonFailed;
-  if (!launch.switchUser || (::setgroups(static_cast<std::size_t>(launch.groupCount), launch.groups.data()) == 0 &&
+  if (!launch.switchUser || (::setgroups(1, &launch.gid) == 0 &&
                              ::setgid(launch.gid) == 0 && ::setuid(launch.uid) == 0)) {
     ::execve(launch.program, launch.argv.data(), launch.environment.data());
     error = errorFromErrno(errno);
@@ -108,7 +99,7 @@ bool launchService(Launch& launch) {
   launch.environment.push_back(nullptr);
   int channel[2];
   if (::pipe2(channel, O_CLOEXEC) != 0) {
-    setLastErrorFromErrno();
+    setLastError(errorFromErrno(errno));
     return false;
   }
   // The session's id is the middle process's: the group to end on a timeout.
@@ -135,10 +126,11 @@ bool launchService(Launch& launch) {
 
 }  // namespace
 
-bool lookUpUser(const char* user, uid_t* uid, gid_t* gid) {
+bool lookUpUser(const char* account, uid_t* uid, gid_t* gid) {
   passwd entry{};
   passwd* found = nullptr;
   std::array<char, 16384> buffer{};
+  const char* user = isSystemAccount(account) ? "" : userOfAccount(account);
   const bool known = user[0] != '\0' && ::getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 &&
                      found != nullptr;
   *uid = known ? entry.pw_uid : 0;
@@ -147,30 +139,24 @@ bool lookUpUser(const char* user, uid_t* uid, gid_t* gid) {
 }
 
 // Only root can switch users: any other starter runs the service as
-// itself. The password is never checked.
+// itself. The password is never checked, and the account's supplementary
+// groups are not given: nothing the programs do needs them. The run folder is the service
+// account's: it writes its pid and its socket there.
 bool startServiceProcess(const char* name, const char* commandLine, const char* account) {
-  auto* launch = new (std::nothrow) Launch{};
+  Launch launch{};
   char run[kPathSize];
   std::uint32_t error = kErrorInvalidParameter;
-  if (launch != nullptr && parseCommandLine(commandLine, launch) && servicePath(name, "run", run, sizeof run)) {
-    const char* user = userOfAccount(account);
-    launch->switchUser = !isSystemAccount(account) && ::geteuid() == 0;
-    launch->groupCount = static_cast<int>(launch->groups.size());
-    error = !launch->switchUser || (lookUpUser(user, &launch->uid, &launch->gid) &&
-                                    ::getgrouplist(user, launch->gid, launch->groups.data(), &launch->groupCount) >= 0)
-                ? kErrorSuccess
-                : kErrorServiceLogonFailed;
+  if (parseCommandLine(commandLine, &launch) && servicePath(name, "run", run, sizeof run)) {
+    launch.switchUser = !isSystemAccount(account) && ::geteuid() == 0;
+    const bool known = !launch.switchUser || lookUpUser(account, &launch.uid, &launch.gid);
+    error = known ? kErrorSuccess : kErrorServiceLogonFailed;
   }
-  // The run folder is the service account's: it writes its pid and its
-  // socket there.
   if (error == kErrorSuccess && ::mkdir(run, 0700) != 0 && errno != EEXIST) error = errorFromErrno(errno);
-  if (error == kErrorSuccess && launch->switchUser && ::chown(run, launch->uid, launch->gid) != 0) {
+  if (error == kErrorSuccess && launch.switchUser && ::chown(run, launch.uid, launch.gid) != 0) {
     error = errorFromErrno(errno);
   }
   setLastError(error);
-  const bool started = error == kErrorSuccess && launchService(*launch);
-  delete launch;
-  return started;
+  return error == kErrorSuccess && launchService(launch);
 }
 
 }  // namespace platform::posix
