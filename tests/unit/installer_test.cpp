@@ -359,8 +359,14 @@ std::string testServiceProgram() {
 void placeTestService(const std::string& folder, const char* mode) {
   const std::string source = testServiceProgram();
   ASSERT_FALSE(source.empty()) << "test_service not built";
+  // A service stopped a moment ago may still be ending, and its program
+  // stays busy until it has: try again for a while.
   std::error_code ec;
-  fs::copy_file(source, joinPath(folder, "Zyklant.exe"), fs::copy_options::overwrite_existing, ec);
+  for (int i = 0; i < 100; ++i) {
+    fs::copy_file(source, joinPath(folder, "Zyklant.exe"), fs::copy_options::overwrite_existing, ec);
+    if (!ec) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   ASSERT_FALSE(ec) << ec.message();
   fs::permissions(joinPath(folder, "Zyklant.exe"), fs::perms::owner_all, fs::perm_options::add, ec);
   writeFile(joinPath(folder, "test_service.mode"), mode);
