@@ -122,8 +122,8 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (leapYearsOnly(report.masks))
     addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
-  const FieldSpec& day = cron::fieldSpec(Field::DayOfMonth);
-  const FieldSpec& weekday = cron::fieldSpec(Field::DayOfWeek);
+  const FieldInfo& day = cron::fieldSpec(Field::DayOfMonth);
+  const FieldInfo& weekday = cron::fieldSpec(Field::DayOfWeek);
   if (!allClockValues(marksOf(report.masks, day.field), day) &&
       !allClockValues(marksOf(report.masks, weekday.field), weekday)) {
     addFinding(report.findings, Finding::BothDayFields,
@@ -275,10 +275,10 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
   } else {
     std::fprintf(out, "benutzt: %s\n", report.text);
     const char* separator = "  ";
-    for (const FieldSpec& spec : cron::kFields) {
+    for (const FieldInfo& info : cron::kFields) {
       char marked[kMessageSize];
-      describeMarks(marksOf(report.masks, spec.field), spec, marked, sizeof marked);
-      std::fprintf(out, "%s%s %s", separator, spec.german, marked);
+      describeMarks(marksOf(report.masks, info.field), info, marked, sizeof marked);
+      std::fprintf(out, "%s%s %s", separator, info.german, marked);
       separator = " | ";
     }
     std::fprintf(out, "\n");
@@ -343,8 +343,8 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   // other fields and its "program" are words of a comment.
   if (*skipSpace(pieceText) == '#') return;
 
-  for (const FieldSpec& spec : cron::kFields)
-    checkField(cron::fieldText(report.line, spec.field), spec, marksOf(report.masks, spec.field), report.findings);
+  for (const FieldInfo& info : cron::kFields)
+    checkField(cron::fieldText(report.line, info.field), info, marksOf(report.masks, info.field), report.findings);
   if (report.never == NeverReason::None) {
     // At least one start is looked for even when none is shown: a line
     // without one in eight years is worth a warning.

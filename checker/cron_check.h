@@ -14,7 +14,7 @@
 namespace checker {
 
 using cron::Field;
-using cron::FieldSpec;
+using cron::FieldInfo;
 
 constexpr int kDefaultStarts = 3;
 constexpr int kMaxStarts = 100;
@@ -34,8 +34,8 @@ struct Marks {
 Marks marksOf(const cron::ScheduleMasks& masks, Field field);
 
 // How many of the values the clock shows are marked; the others never match.
-int clockValues(const Marks& marks, const FieldSpec& spec);
-bool allClockValues(const Marks& marks, const FieldSpec& spec);
+int clockValues(const Marks& marks, const FieldInfo& info);
+bool allClockValues(const Marks& marks, const FieldInfo& info);
 
 // The order groups them: causes of a field item that marks nothing; items
 // that mark less than they seem to ("0-30/5", "5x"); values the clock
@@ -82,11 +82,11 @@ bool hasHighByte(const char* text);
 
 // The values of marks that the clock shows, compact: "0,30", "8-17",
 // "Mo-Fr", or the field's words for all ("jeder") and none ("keiner").
-void describeMarks(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size);
+void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size);
 
 // Checks the text of one field, which marks fieldMarks in the scheduler's
 // masks, item by item, with a rewrite of the field where one is sure.
-void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks, FindingList& findings);
+void checkField(const char* text, const FieldInfo& info, const Marks& fieldMarks, FindingList& findings);
 
 // Why no local time can ever match, looking at the masks alone: Minute to
 // Weekday mark no value the clock gives, or no marked day lies in a

@@ -55,9 +55,9 @@ bool lookUp(const Name (&names)[N], const char* run, std::size_t length, int& va
 
 // A name of the field's own kind (a day name in the month field is none),
 // or with no field given, of either kind.
-bool isName(const char* run, std::size_t length, const FieldSpec* spec, int& value) {
-  const bool weekday = spec == nullptr || spec->field == Field::DayOfWeek;
-  const bool month = spec == nullptr || spec->field == Field::Month;
+bool isName(const char* run, std::size_t length, const FieldInfo* info, int& value) {
+  const bool weekday = info == nullptr || info->field == Field::DayOfWeek;
+  const bool month = info == nullptr || info->field == Field::Month;
   return (weekday && lookUp(kWeekdayNames, run, length, value)) || (month && lookUp(kMonthNames, run, length, value));
 }
 
@@ -73,20 +73,20 @@ bool holdsName(const char* text) {
 }
 
 // value = digits | name
-const char* readValue(const char* p, const FieldSpec& spec, int& value) {
+const char* readValue(const char* p, const FieldInfo& info, int& value) {
   if (isDigit(*p)) return cron::readNumber(p, value);
   const char* run = p;
   while (isLetter(*p)) ++p;
-  return p != run && isName(run, static_cast<std::size_t>(p - run), &spec, value) ? p : nullptr;
+  return p != run && isName(run, static_cast<std::size_t>(p - run), &info, value) ? p : nullptr;
 }
 
 void merge(Marks& into, const Marks& from) {
   for (std::size_t v = 0; v < into.on.size(); ++v) into.on[v] = into.on[v] || from.on[v];
 }
 
-Marks clockPart(const Marks& marks, const FieldSpec& spec) {
+Marks clockPart(const Marks& marks, const FieldInfo& info) {
   Marks part;
-  for (int v = spec.first; v <= spec.last; ++v)
+  for (int v = info.first; v <= info.last; ++v)
     part.on[static_cast<std::size_t>(v)] = marks.on[static_cast<std::size_t>(v)];
   return part;
 }
@@ -94,7 +94,7 @@ Marks clockPart(const Marks& marks, const FieldSpec& spec) {
 // The marked clock values run by run: a run of at least rangeFrom values
 // as a range ("8-17", "Mo-Fr"), a shorter one value by value ("0,1");
 // weekdays by their short names when named.
-void writeRuns(const Marks& marks, const FieldSpec& spec, int rangeFrom, bool named, char* out, std::size_t size) {
+void writeRuns(const Marks& marks, const FieldInfo& info, int rangeFrom, bool named, char* out, std::size_t size) {
   auto value = [&](int v) {
     if (named) {
       appendFormat(out, size, "%s", kWeekdayShort[v]);
@@ -102,10 +102,10 @@ void writeRuns(const Marks& marks, const FieldSpec& spec, int rangeFrom, bool na
       appendFormat(out, size, "%d", v);
     }
   };
-  for (int v = spec.first; v <= spec.last; ++v) {
+  for (int v = info.first; v <= info.last; ++v) {
     if (!marks.on[static_cast<std::size_t>(v)]) continue;
     int end = v;
-    while (end < spec.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
+    while (end < info.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
     if (out[0] != '\0') appendFormat(out, size, ",");
     value(v);
     if (end > v) {
@@ -123,30 +123,30 @@ void writeRuns(const Marks& marks, const FieldSpec& spec, int rangeFrom, bool na
 // wraps, an end above the maximum is cut to it, a single value with a step
 // runs to the maximum ("5/10" is 5,15,...), 7 of the weekday is Sunday.
 // This never decides what the scheduler does; it only shapes a rewrite.
-bool intendedMarks(const char* text, const FieldSpec& spec, Marks& marks) {
+bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
   marks = Marks{};
   const char* p = text;
-  int start = spec.first;
-  int end = spec.last;
+  int start = info.first;
+  int end = info.last;
   bool single = false;
   if (*p == '*') {
     ++p;
   } else {
-    p = readValue(p, spec, start);
+    p = readValue(p, info, start);
     if (p == nullptr) return false;
     end = start;
     single = *p != '-';
-    if (!single && (p = readValue(p + 1, spec, end)) == nullptr) return false;
+    if (!single && (p = readValue(p + 1, info, end)) == nullptr) return false;
   }
   int step = 1;
   if (*p == '/') {
     if (!isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
-    if (single) end = spec.max;
+    if (single) end = info.max;
   }
-  if (*p != '\0' || start < spec.first || start > spec.max || end < spec.first) return false;
-  if (end > spec.max) end = spec.max;
+  if (*p != '\0' || start < info.first || start > info.max || end < info.first) return false;
+  if (end > info.max) end = info.max;
 
-  const bool weekday = spec.field == Field::DayOfWeek;
+  const bool weekday = info.field == Field::DayOfWeek;
   int index = 0;
   auto walk = [&](int from, int to) {
     for (int v = from; v <= to; ++v) {
@@ -156,27 +156,27 @@ bool intendedMarks(const char* text, const FieldSpec& spec, Marks& marks) {
   if (start <= end) {
     walk(start, end);
   } else {
-    walk(start, spec.max);
-    walk(spec.first, end);
+    walk(start, info.max);
+    walk(info.first, end);
   }
   return true;
 }
 
 // marks as a field text that marks the same clock values: "*", "1-5",
 // "0,15,30,45".
-void fieldText(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
+void fieldText(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
   out[0] = '\0';
-  if (allClockValues(marks, spec)) {
+  if (allClockValues(marks, info)) {
     appendFormat(out, size, "*");
   } else {
-    writeRuns(marks, spec, 2, false, out, size);
+    writeRuns(marks, info, 2, false, out, size);
   }
 }
 
 // The state of one field across its items.
 struct FieldState {
   const char* text;  // the field as read
-  const FieldSpec* spec;
+  const FieldInfo* info;
   bool inList;
   Marks meant;           // what the field should mark, item by item
   bool sure = true;      // every item's meaning is known
@@ -186,7 +186,7 @@ struct FieldState {
 
 // "Minute "*/5": " or "Minute "1,*/5", Eintrag "*/5": "
 Report* startReport(FieldState& state, FindingList& findings, Finding finding, const char* item) {
-  Report* report = addFinding(findings, finding, "%s \"%s\"", state.spec->german, state.text);
+  Report* report = addFinding(findings, finding, "%s \"%s\"", state.info->german, state.text);
   if (report == nullptr) return nullptr;
   if (state.inList) appendFormat(report->message, sizeof report->message, ", Eintrag \"%s\"", item);
   appendFormat(report->message, sizeof report->message, ": ");
@@ -211,7 +211,7 @@ constexpr Wording kWordings[] = {
     {cron::ItemFault::AboveMaximum, Finding::AboveMaximum, "%d liegt ueber dem Hoechstwert %d"},
 };
 
-Finding explainNothing(const char* item, const cron::ItemReading& reading, const FieldSpec& spec, char* why,
+Finding explainNothing(const char* item, const cron::ItemReading& reading, const FieldInfo& info, char* why,
                        std::size_t size) {
   const bool stepOrStar = reading.fault == cron::ItemFault::StarInList || reading.fault == cron::ItemFault::Step;
   if (!stepOrStar && holdsName(item)) {
@@ -222,7 +222,7 @@ Finding explainNothing(const char* item, const cron::ItemReading& reading, const
     if (w.fault != reading.fault) continue;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    appendFormat(why, size, w.why, reading.value, spec.max);
+    appendFormat(why, size, w.why, reading.value, info.max);
 #pragma GCC diagnostic pop
     return w.finding;
   }
@@ -231,17 +231,17 @@ Finding explainNothing(const char* item, const cron::ItemReading& reading, const
 }
 
 void checkItem(const char* item, FieldState& state, FindingList& findings) {
-  const FieldSpec& spec = *state.spec;
+  const FieldInfo& info = *state.info;
   cron::ScheduleMasks scratch{};
-  const cron::ItemReading reading = cron::readItem(item, state.inList, cron::flagsOf(scratch, spec.field));
-  const Marks actual = marksOf(scratch, spec.field);
+  const cron::ItemReading reading = cron::readItem(item, state.inList, cron::flagsOf(scratch, info.field));
+  const Marks actual = marksOf(scratch, info.field);
   const char* whole = state.inList ? "der Eintrag" : "das Feld";
   Marks meant;
-  const bool meantKnown = intendedMarks(item, spec, meant);
+  const bool meantKnown = intendedMarks(item, info, meant);
 
   if (reading.fault != cron::ItemFault::None) {
     char why[kMessageSize] = "";
-    const Finding cause = explainNothing(item, reading, spec, why, sizeof why);
+    const Finding cause = explainNothing(item, reading, info, why, sizeof why);
     if (Report* report = startReport(state, findings, cause, item)) {
       appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why, whole);
       if (hasHighByte(item))
@@ -258,27 +258,27 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
   if (*reading.stop != '\0') {
     const bool step = *reading.stop == '/';
     char marked[kMessageSize] = "";
-    describeMarks(actual, spec, marked, sizeof marked);
+    describeMarks(actual, info, marked, sizeof marked);
     if (Report* report = startReport(state, findings, step ? Finding::StepIgnored : Finding::RestIgnored, item)) {
       appendFormat(report->message, sizeof report->message, "%s \"%s\" wird nicht gelesen; %s markiert %s",
                    step ? "die Schrittweite" : "der Rest", reading.stop, whole, marked);
     }
     state.fixable = true;
   }
-  merge(state.meant, meantKnown ? meant : clockPart(actual, spec));
+  merge(state.meant, meantKnown ? meant : clockPart(actual, info));
 }
 
 // "Wochentag "1-5" statt "MON-FRI"", only when the rewrite, read by the
 // scheduler's own parseField, marks exactly the meant clock values.
 void suggestRewrite(const FieldState& state) {
-  const FieldSpec& spec = *state.spec;
+  const FieldInfo& info = *state.info;
   char rewrite[cron::kLineBufferSize];
-  fieldText(state.meant, spec, rewrite, sizeof rewrite);
+  fieldText(state.meant, info, rewrite, sizeof rewrite);
   if (rewrite[0] == '\0' || std::strcmp(rewrite, state.text) == 0) return;
   cron::ScheduleMasks check{};
-  cron::parseField(rewrite, spec.field, check);
-  if (clockPart(marksOf(check, spec.field), spec).on != clockPart(state.meant, spec).on) return;
-  suggest(state.last, "%s \"%s\" statt \"%s\"", spec.german, rewrite, state.text);
+  cron::parseField(rewrite, info.field, check);
+  if (clockPart(marksOf(check, info.field), info).on != clockPart(state.meant, info).on) return;
+  suggest(state.last, "%s \"%s\" statt \"%s\"", info.german, rewrite, state.text);
 }
 
 void appendFormatV(char* out, std::size_t size, const char* format, std::va_list args) {
@@ -293,14 +293,14 @@ void appendFormatV(char* out, std::size_t size, const char* format, std::va_list
 
 }  // namespace
 
-int clockValues(const Marks& marks, const FieldSpec& spec) {
+int clockValues(const Marks& marks, const FieldInfo& info) {
   int count = 0;
-  for (int v = spec.first; v <= spec.last; ++v) count += marks.on[static_cast<std::size_t>(v)];
+  for (int v = info.first; v <= info.last; ++v) count += marks.on[static_cast<std::size_t>(v)];
   return count;
 }
 
-bool allClockValues(const Marks& marks, const FieldSpec& spec) {
-  return clockValues(marks, spec) == spec.last - spec.first + 1;
+bool allClockValues(const Marks& marks, const FieldInfo& info) {
+  return clockValues(marks, info) == info.last - info.first + 1;
 }
 
 Marks marksOf(const cron::ScheduleMasks& masks, Field field) {
@@ -353,39 +353,39 @@ void suggest(Report* report, const char* format, ...) {
 
 #pragma GCC diagnostic pop
 
-void describeMarks(const Marks& marks, const FieldSpec& spec, char* out, std::size_t size) {
+void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
   out[0] = '\0';
-  if (allClockValues(marks, spec) || clockValues(marks, spec) == 0) {
+  if (allClockValues(marks, info) || clockValues(marks, info) == 0) {
     // Minute and Stunde are feminine, Tag, Monat and Wochentag masculine.
-    const bool feminine = spec.field <= Field::Hour;
+    const bool feminine = info.field <= Field::Hour;
     const char* all = feminine ? "jede" : "jeder";
     const char* none = feminine ? "keine" : "keiner";
-    appendFormat(out, size, "%s", allClockValues(marks, spec) ? all : none);
+    appendFormat(out, size, "%s", allClockValues(marks, info) ? all : none);
     return;
   }
   // Two values read best as a list: "0,1".
-  writeRuns(marks, spec, 3, spec.field == Field::DayOfWeek, out, size);
+  writeRuns(marks, info, 3, info.field == Field::DayOfWeek, out, size);
 }
 
-void checkField(const char* text, const FieldSpec& spec, const Marks& fieldMarks, FindingList& findings) {
+void checkField(const char* text, const FieldInfo& info, const Marks& fieldMarks, FindingList& findings) {
   char copy[cron::kLineBufferSize];
   if (std::strlen(text) >= sizeof copy) return;
   std::strcpy(copy, text);
-  FieldState state{text, &spec, std::strchr(text, ',') != nullptr, {}};
+  FieldState state{text, &info, std::strchr(text, ',') != nullptr, {}};
   cron::forEachItem(copy, [&](const char* item) { checkItem(item, state, findings); });
 
   // Flags the masks hold but the clock never shows. "*" sets flag 7 of the
   // weekday as well, harmlessly: only a 7 written out is a mistake.
-  const bool day = spec.field == Field::DayOfMonth;
-  if (spec.field == Field::DayOfWeek && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
+  const bool day = info.field == Field::DayOfMonth;
+  if (info.field == Field::DayOfWeek && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
     Report* report = addFinding(findings, Finding::SundayAsSeven,
                                 "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie",
-                                spec.german, text);
+                                info.german, text);
     if (report != nullptr) state.last = report;
     state.fixable = true;
-  } else if ((day || spec.field == Field::Month) && clockValues(fieldMarks, spec) == 0 && fieldMarks.on[0]) {
+  } else if ((day || info.field == Field::Month) && clockValues(fieldMarks, info) == 0 && fieldMarks.on[0]) {
     addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero, "%s \"%s\": %s; das Feld passt nie",
-               spec.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
+               info.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
   }
 
   if (state.fixable && state.sure && state.last != nullptr) suggestRewrite(state);

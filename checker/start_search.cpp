@@ -112,9 +112,9 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 }
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
-  for (const FieldSpec& spec : cron::kFields) {
-    if (clockValues(marksOf(masks, spec.field), spec) == 0)
-      return static_cast<NeverReason>(static_cast<int>(spec.field) + 1);
+  for (const FieldInfo& info : cron::kFields) {
+    if (clockValues(marksOf(masks, info.field), info) == 0)
+      return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
   }
   return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
 }

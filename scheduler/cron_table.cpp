@@ -216,8 +216,8 @@ void parseField(const char* fieldText, Field field, ScheduleMasks& masks) {
 }
 
 void parseField(const char* fieldText, int field, ScheduleMasks& masks) {
-  for (const FieldSpec& spec : kFields) {
-    if (spec.max == field) parseField(fieldText, spec.field, masks);
+  for (const FieldInfo& info : kFields) {
+    if (info.max == field) parseField(fieldText, info.field, masks);
   }
 }
 
@@ -225,9 +225,9 @@ bool lineMatches(const ScheduleMasks& masks, const std::tm& t) {
   // Day of month and day of week must both hold, like every other field;
   // a time outside the clock's values matches nothing and reads nothing
   // outside the masks.
-  for (const FieldSpec& spec : kFields) {
-    const int value = clockValue(t, spec.field);
-    if (value < spec.first || value > spec.last || flagsOf(masks, spec.field)[static_cast<std::size_t>(value)] == 0)
+  for (const FieldInfo& info : kFields) {
+    const int value = clockValue(t, info.field);
+    if (value < info.first || value > info.last || flagsOf(masks, info.field)[static_cast<std::size_t>(value)] == 0)
       return false;
   }
   return true;
@@ -241,7 +241,7 @@ const char* fieldText(const CronLine& line, Field field) {
 }
 
 void parseLine(const CronLine& line, ScheduleMasks& masks) {
-  for (const FieldSpec& spec : kFields) parseField(fieldText(line, spec.field), spec.field, masks);
+  for (const FieldInfo& info : kFields) parseField(fieldText(line, info.field), info.field, masks);
 }
 
 std::FILE* openTable(const char* path, TableMark* mark) {

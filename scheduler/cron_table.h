@@ -17,7 +17,7 @@ enum class Field { Minute, Hour, DayOfMonth, Month, DayOfWeek };
 // A field as a type. Its mask holds a flag for each value 0..max, more
 // than the clock gives (flag 0 of day and month, flag 7 of the weekday,
 // which never match); the maximum also names the field to parseField.
-struct FieldSpec {
+struct FieldInfo {
   Field field;
   const char* name;    // "day of week"
   const char* german;  // "Wochentag"
@@ -26,7 +26,7 @@ struct FieldSpec {
   int max;  // the mask's flags: 0..max
 };
 
-constexpr std::array<FieldSpec, 5> kFields = {{
+constexpr std::array<FieldInfo, 5> kFields = {{
     {Field::Minute, "minute", "Minute", 0, 59, 59},
     {Field::Hour, "hour", "Stunde", 0, 23, 23},
     {Field::DayOfMonth, "day of month", "Tag", 1, 31, 31},
@@ -34,7 +34,7 @@ constexpr std::array<FieldSpec, 5> kFields = {{
     {Field::DayOfWeek, "day of week", "Wochentag", 0, 6, 7},
 }};
 
-constexpr const FieldSpec& fieldSpec(Field field) { return kFields[static_cast<std::size_t>(field)]; }
+constexpr const FieldInfo& fieldSpec(Field field) { return kFields[static_cast<std::size_t>(field)]; }
 
 constexpr int kMinuteMax = fieldSpec(Field::Minute).max;
 constexpr int kHourMax = fieldSpec(Field::Hour).max;

@@ -45,9 +45,9 @@ std::string stampOf(std::time_t t) {
 }
 
 // The field that a maximum names, as parseField's thin entry knows it.
-const cron::FieldSpec& specOf(int max) {
-  for (const cron::FieldSpec& spec : cron::kFields) {
-    if (spec.max == max) return spec;
+const cron::FieldInfo& specOf(int max) {
+  for (const cron::FieldInfo& info : cron::kFields) {
+    if (info.max == max) return info;
   }
   return cron::kFields[0];
 }
