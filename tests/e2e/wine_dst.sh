@@ -20,6 +20,10 @@ if [ ! -r "$zone" ] || ! command -v faketime >/dev/null || ! unshare -m --propag
   exit 0
 fi
 
+# A service Horamat that an earlier test of the run left registered (as
+# automatic start, in another folder) would start in each session below
+# in place of ours, and log elsewhere.
+wine_drop_service
 wine_installation horamat_dst "$bin" Zyklant.exe idle_wait.exe
 # The program is not there: the entry is logged all the same, and no job
 # process costs time on the fast clock.
@@ -32,7 +36,8 @@ cleanup() {
   clean_faketime_shm
 }
 trap cleanup EXIT
-wine sc create Horamat binPath= "$winstall\\Zyklant.exe" start= demand >/dev/null
+create() { wine sc create Horamat binPath= "$winstall\\Zyklant.exe" start= demand >/dev/null; }
+expect_true "Dienst eingerichtet" create
 # Wine's service manager waits 10 s for a starting service, on the fast
 # clock too: a third of a second at x30, less than Wine needs to bring the
 # process up on a busy machine. An hour of it is two real minutes.
