@@ -30,14 +30,19 @@ std::FILE* openFile(const char* path, const char* mode) {
 // 255-character line ending in CRLF, read with 256 bytes, gives its 255
 // characters and then a piece "\n", as on Windows. Text mode's end at a
 // Ctrl-Z is not copied: a table has no business holding one.
+// The file is locked once a line, not once a character: in the scheduler,
+// a process of two threads, getc's own lock made a scan several times as
+// dear as the reading itself.
 char* readLine(char* buffer, int size, std::FILE* file) {
   int count = 0;
-  for (int c = 0; count < size - 1 && c != '\n' && (c = std::getc(file)) != EOF;) {
-    const int next = c == '\r' ? std::getc(file) : EOF;
+  flockfile(file);
+  for (int c = 0; count < size - 1 && c != '\n' && (c = getc_unlocked(file)) != EOF;) {
+    const int next = c == '\r' ? getc_unlocked(file) : EOF;
     if (next == '\n') c = '\n';
     else if (next != EOF) std::ungetc(next, file);
     buffer[count++] = static_cast<char>(c);
   }
+  funlockfile(file);
   // As fgets: a read error, or the end of the file with nothing read, is a
   // null pointer; a buffer of one byte gets the empty string.
   if (size <= 0 || std::ferror(file) != 0 || (count == 0 && size > 1)) return nullptr;
