@@ -1,6 +1,7 @@
 #include "checker/cron_check.h"
 
 #include <cstring>
+#include <span>
 
 #include "platform/bounded_text.h"
 #include "platform/files.h"
@@ -17,6 +18,10 @@ namespace {
 
 using cron::skipSpace;
 using scheduler::kPathSize;
+
+// How far ahead starts are looked for: eight years, two of their days
+// being 29 February.
+constexpr std::time_t kSearchSpan = std::time_t{8 * 365 + 2} * 24 * 3600;
 
 constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
 constexpr const char* kNoSuchDate = "keiner dieser Tage kommt in einem dieser Monate vor";
@@ -53,14 +58,15 @@ void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
   out[n] = '\0';
 }
 
-// The log's stamp without its newline.
-void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
-  stamp[0] = '\0';
-  const std::tm* local = std::localtime(&t);
-  if (local == nullptr) return;
-  scheduler::formatStamp(*local, stamp);
-  const std::size_t n = std::strlen(stamp);
-  if (n > 0 && stamp[n - 1] == '\n') stamp[n - 1] = '\0';
+// The log's stamp of t, without its newline.
+struct Stamp {
+  char text[scheduler::kStampSize] = "";
+};
+Stamp stampOf(std::time_t t) {
+  Stamp stamp;
+  if (const std::tm* local = std::localtime(&t)) scheduler::formatStamp(*local, stamp.text);
+  stamp.text[std::strcspn(stamp.text, "\n")] = '\0';
+  return stamp;
 }
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
@@ -112,20 +118,18 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (report.never != NeverReason::None) return;
 
   if (report.startCount == 0) {
-    char until[scheduler::kStampSize];
-    stampOf(options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600, until);
     addFinding(report.findings, Finding::NoStartWithinSearch,
                "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und Wochentag "
                "zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
-               until);
+               stampOf(options.from + kSearchSpan).text);
   }
   if (leapYearsOnly(report.masks))
     addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
-  const FieldInfo& day = cron::fieldSpec(Field::DayOfMonth);
-  const FieldInfo& weekday = cron::fieldSpec(Field::DayOfWeek);
-  if (!allClockValues(marksOf(report.masks, day.field), day) &&
-      !allClockValues(marksOf(report.masks, weekday.field), weekday)) {
+  auto restricted = [&](Field field) {
+    return coverage(marksOf(report.masks, field), cron::fieldSpec(field)) != Coverage::All;
+  };
+  if (restricted(Field::DayOfMonth) && restricted(Field::DayOfWeek)) {
     addFinding(report.findings, Finding::BothDayFields,
                "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "
                "cron-Programmen");
@@ -182,8 +186,7 @@ void addMarkFinding(cron::TableMark mark, FindingList& findings) {
 
 // Prints the findings and counts them into the summary.
 void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
-  for (int i = 0; i < findings.count; ++i) {
-    const Report& r = findings.items[static_cast<std::size_t>(i)];
+  for (const Report& r : std::span(findings.items).first(static_cast<std::size_t>(findings.count))) {
     std::fprintf(out, "%s%s: %s\n", indent, isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
     if (r.suggestion[0] != '\0') std::fprintf(out, "%s  Vorschlag: %s\n", indent, r.suggestion);
     ++(isHint(r.finding) ? summary.hints : summary.warnings);
@@ -204,29 +207,24 @@ struct PieceReader {
   bool haveNext;
   bool lineOpen;      // the last piece did not end its physical line
   bool lineOverlong;  // the physical line being read is longer than 255
-  int number;
-  int fileLine;
-  int piece;
+  PieceInfo where;    // of the last piece
 };
 
-bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceInfo& where) {
+bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize]) {
   if (!reader.haveNext) return false;
   std::memcpy(text, reader.next, sizeof text);
   reader.haveNext = platform::readLine(reader.next, sizeof reader.next, reader.file) != nullptr;
-  const std::size_t length = std::strlen(text);
-  const bool endsLine = (length > 0 && text[length - 1] == '\n') || !reader.haveNext;
+  const bool endsLine = std::strchr(text, '\n') != nullptr || !reader.haveNext;
+  PieceInfo& where = reader.where;
+  ++where.number;
+  where.piece = reader.lineOpen ? where.piece + 1 : 1;
   if (!reader.lineOpen) {
-    ++reader.fileLine;
-    reader.piece = 1;
+    ++where.fileLine;
     // A line of exactly 255 characters leaves only its newline for the
     // next piece: an empty line to the scheduler, and nothing lost.
     reader.lineOverlong = !endsLine && std::strcmp(reader.next, "\n") != 0;
-  } else {
-    ++reader.piece;
   }
-  ++reader.number;
-  where = PieceInfo{reader.number, reader.fileLine, reader.piece,
-                    reader.lineOverlong && std::strcmp(text, "\n") != 0};
+  where.overlong = reader.lineOverlong && std::strcmp(text, "\n") != 0;
   reader.lineOpen = !endsLine;
   return true;
 }
@@ -286,11 +284,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
       std::fprintf(out, "  Laeuft nie: %s.\n", kNeverTexts[static_cast<int>(report.never)]);
     } else {
       const int shown = report.startCount < options.starts ? report.startCount : options.starts;
-      for (int i = 0; i < shown; ++i) {
-        char stamp[scheduler::kStampSize];
-        stampOf(report.starts[static_cast<std::size_t>(i)], stamp);
-        std::fprintf(out, "  Start: %s\n", stamp);
-      }
+      for (int i = 0; i < shown; ++i) std::fprintf(out, "  Start: %s\n", stampOf(report.starts[i]).text);
       if (report.startCount > 0 && report.startCount < options.starts) {
         std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
       }
@@ -310,8 +304,7 @@ void printSummary(std::FILE* out, const Summary& summary) {
 
 }  // namespace
 
-void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
-               LineReport& report) {
+void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options, LineReport& report) {
   report.where = where;
   report.skip = SkipReason::None;
   report.never = NeverReason::None;
@@ -343,15 +336,13 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   // other fields and its "program" are words of a comment.
   if (*skipSpace(pieceText) == '#') return;
 
-  for (const FieldInfo& info : cron::kFields)
-    checkField(cron::fieldText(report.line, info.field), info, marksOf(report.masks, info.field), report.findings);
+  for (const FieldInfo& info : cron::kFields) checkField(cron::fieldText(report.line, info.field), info, report.findings);
   if (report.never == NeverReason::None) {
     // At least one start is looked for even when none is shown: a line
     // without one in eight years is worth a warning.
     const int wanted = options.starts > 0 ? options.starts : 1;
-    report.startCount = findStarts(report.masks, options.from,
-                                   options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600,
-                                   report.starts.data(), wanted);
+    report.startCount =
+        findStarts(report.masks, options.from, options.from + kSearchSpan, report.starts.data(), wanted);
   }
   addCombinationFindings(options, report);
   addHighByteFinding(report);
@@ -365,9 +356,7 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
     std::fprintf(out, "Tabelle \"%s\" nicht lesbar.\n", path);
     return kExitNotRead;
   }
-  char from[scheduler::kStampSize];
-  stampOf(options.from, from);
-  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, from);
+  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, stampOf(options.from).text);
   Summary summary;
   FindingList tableFindings;
   if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
@@ -383,11 +372,10 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   reader.file = table;
   reader.haveNext = platform::readLine(reader.next, sizeof reader.next, table) != nullptr;
   char text[cron::kLineBufferSize];
-  PieceInfo where{};
   // One report at a time; it is large, and nothing keeps it.
   static LineReport report;
-  while (readPiece(reader, text, where)) {
-    checkLine(text, where, options, report);
+  while (readPiece(reader, text)) {
+    checkLine(text, reader.where, options, report);
     printLine(out, report, options, summary);
   }
   const bool failed = std::ferror(table) != 0;

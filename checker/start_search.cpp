@@ -113,7 +113,7 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
   for (const FieldInfo& info : cron::kFields) {
-    if (clockValues(marksOf(masks, info.field), info) == 0)
+    if (coverage(marksOf(masks, info.field), info) == Coverage::None)
       return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
   }
   return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
