@@ -25,13 +25,9 @@ constexpr std::time_t kSearchSpan = std::time_t{8 * 365 + 2} * 24 * 3600;
 
 constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
 constexpr const char* kNoSuchDate = "keiner dieser Tage kommt in einem dieser Monate vor";
-constexpr const char* kNeverTexts[] = {"",
-                                       "die Minute markiert nichts",
-                                       "die Stunde markiert nichts",
-                                       "kein Tag 1-31 markiert",
-                                       "kein Monat 1-12 markiert",
-                                       "kein Wochentag 0-6 markiert",
-                                       kNoSuchDate};
+constexpr const char* kNeverTexts[] = {"", "die Minute markiert nichts", "die Stunde markiert nichts",
+                                       "kein Tag 1-31 markiert", "kein Monat 1-12 markiert",
+                                       "kein Wochentag 0-6 markiert", kNoSuchDate};
 
 struct Summary {
   int lines = 0;
@@ -91,8 +87,7 @@ void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& 
 // in such an hour misses a night and runs twice on another.
 void addClockFinding(const ClockChanges& changes, LineReport& report) {
   Report* r = nullptr;
-  for (int i = 0; i < changes.count; ++i) {
-    const ClockChange& c = changes.items[static_cast<std::size_t>(i)];
+  for (const ClockChange& c : std::span(changes.items).first(static_cast<std::size_t>(changes.count))) {
     if (!startsWithin(report.masks, c)) continue;
     const bool first = r == nullptr;
     if (first && (r = addFinding(report.findings, Finding::ClockChange, "Zeitumstellung: ")) == nullptr) return;
@@ -143,16 +138,13 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
   if (!scheduler::buildJobCommand(report.line.command, job)) return;
   char resolved[kAuditPathSize] = "";
   const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
-  if (options.audit != nullptr && resolved[0] != '\0') {
-    auditProgram(*options.audit, resolved, found, report.findings);
-  }
+  if (options.audit != nullptr && resolved[0] != '\0') auditProgram(*options.audit, resolved, found, report.findings);
   if (found) return;
   Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
                          job.program);
-  if (r != nullptr && resolved[0] != '\0') {
+  if (r != nullptr && resolved[0] != '\0')
     appendFormat(r->message, sizeof r->message,
                  ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
-  }
   suggest(r, "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
           options.serviceFolder);
 }
@@ -285,9 +277,8 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
     } else {
       const int shown = report.startCount < options.starts ? report.startCount : options.starts;
       for (int i = 0; i < shown; ++i) std::fprintf(out, "  Start: %s\n", stampOf(report.starts[i]).text);
-      if (report.startCount > 0 && report.startCount < options.starts) {
+      if (report.startCount > 0 && report.startCount < options.starts)
         std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
-      }
     }
   }
   printFindings(out, report.findings, "  ", summary);
@@ -305,19 +296,14 @@ void printSummary(std::FILE* out, const Summary& summary) {
 }  // namespace
 
 void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options, LineReport& report) {
+  report = LineReport{};
   report.where = where;
-  report.skip = SkipReason::None;
-  report.never = NeverReason::None;
-  report.startCount = 0;
-  report.findings = FindingList{};
-  cron::clearMasks(report.masks);
   copyForDisplay(report.text, pieceText);
 
   // The verdicts are the scheduler's: a "#" in the first column, then
   // splitCronLine.
   if (pieceText[0] == '#') {
     report.kind = LineKind::Comment;
-    report.line = cron::CronLine{};
   } else if (cron::splitCronLine(pieceText, report.line)) {
     report.kind = LineKind::Used;
   } else {

@@ -86,13 +86,7 @@ bool sameClockValues(const Marks& a, const Marks& b, const FieldInfo& info) {
 void writeRuns(const Marks& marks, const FieldInfo& info, bool forReader, char* out, std::size_t size) {
   out[0] = '\0';
   const bool named = forReader && info.field == Field::DayOfWeek;
-  auto value = [&](int v) {
-    if (named) {
-      appendFormat(out, size, "%s", kWeekdayShort[v]);
-    } else {
-      appendFormat(out, size, "%d", v);
-    }
-  };
+  auto value = [&](int v) { named ? appendFormat(out, size, "%s", kWeekdayShort[v]) : appendFormat(out, size, "%d", v); };
   for (int v = info.first; v <= info.last; ++v) {
     if (!marks[v]) continue;
     int end = v;
@@ -136,19 +130,11 @@ bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
   }
   if (*p != '\0' || start < info.first || start > info.max || end < info.first) return false;
   end = std::min(end, info.max);
-
-  const bool weekday = info.field == Field::DayOfWeek;
-  int index = 0;
-  auto walk = [&](int from, int to) {
-    for (int v = from; v <= to; ++v) {
-      if (index++ % step == 0) marks[weekday && v == 7 ? 0 : v] = true;
-    }
-  };
-  if (start <= end) {
-    walk(start, end);
-  } else {
-    walk(start, info.max);
-    walk(info.first, end);
+  const int span = info.max - info.first + 1;
+  const int count = (end - start + span) % span + 1;
+  for (int i = 0; i < count; i += step) {
+    const int v = info.first + (start - info.first + i) % span;
+    marks[info.field == Field::DayOfWeek && v == 7 ? 0 : v] = true;
   }
   return true;
 }
