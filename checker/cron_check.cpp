@@ -131,9 +131,20 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   }
 }
 
-// The table may be meant for another machine, so a program that is not
-// here is a warning, not a verdict.
-void addProgramFinding(const CheckOptions& options, LineReport& report) {
+// Notepad saves UTF-8 unless told otherwise; the scheduler and the
+// programs it starts read the ANSI code page.
+constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen";
+
+// A job path written as UTF-8 ("Pr\xc3\xbcfung.bat") is not the file that
+// the ANSI calls find; its entry is logged all the same. The table may be
+// meant for another machine, so a program that is not here is a warning,
+// not a verdict.
+void addCommandFindings(const CheckOptions& options, LineReport& report) {
+  if (hasHighByte(report.line.command))
+    suggest(addFinding(report.findings, Finding::HighBytes,
+                       "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+                       "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht"),
+            "%s und die Zeile pruefen", kSaveAsAnsi);
   scheduler::JobCommand job;
   if (!scheduler::buildJobCommand(report.line.command, job)) return;
   char resolved[kAuditPathSize] = "";
@@ -149,33 +160,6 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
           options.serviceFolder);
 }
 
-// Notepad saves UTF-8 unless told otherwise; the scheduler and the
-// programs it starts read the ANSI code page.
-constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen";
-
-// A job path written as UTF-8 ("Pr\xc3\xbcfung.bat") is not the file that
-// the ANSI calls find; its entry is logged all the same.
-void addHighByteFinding(LineReport& report) {
-  if (!hasHighByte(report.line.command)) return;
-  suggest(addFinding(report.findings, Finding::HighBytes,
-                     "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
-                     "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht"),
-          "%s und die Zeile pruefen", kSaveAsAnsi);
-}
-
-void addMarkFinding(cron::TableMark mark, FindingList& findings) {
-  if (mark == cron::TableMark::Utf8) {
-    addFinding(findings, Finding::Utf8Mark,
-               "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
-               "ueberspringt sie");
-  } else if (mark == cron::TableMark::Utf16) {
-    suggest(addFinding(findings, Finding::Utf16Table,
-                       "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
-                       "Dienst keine Zeile, kein Job laeuft"),
-            "%s", kSaveAsAnsi);
-  }
-}
-
 // Prints the findings and counts them into the summary.
 void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
   for (const Report& r : std::span(findings.items).first(static_cast<std::size_t>(findings.count))) {
@@ -187,8 +171,6 @@ void printFindings(std::FILE* out, const FindingList& findings, const char* inde
   if (findings.dropped > 0) std::fprintf(out, "%s(%d weitere Warnungen)\n", indent, findings.dropped);
   summary.warnings += findings.dropped;
 }
-
-const char* plural(int count, const char* one, const char* many) { return count == 1 ? one : many; }
 
 // The table as the scheduler reads it, one piece ahead: whether a piece
 // ends its physical line short of 255 characters is only known once the
@@ -285,6 +267,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {
+  auto plural = [](int count, const char* one, const char* many) { return count == 1 ? one : many; };
   std::fprintf(out, "Zusammenfassung: %d %s: %d %s, %d uebersprungen, %d benutzt, davon %d %s; %d %s, %d %s.\n",
                summary.lines, plural(summary.lines, "Zeile", "Zeilen"), summary.comments,
                plural(summary.comments, "Kommentar", "Kommentare"), summary.skipped, summary.used, summary.never,
@@ -331,8 +314,7 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
         findStarts(report.masks, options.from, options.from + kSearchSpan, report.starts.data(), wanted);
   }
   addCombinationFindings(options, report);
-  addHighByteFinding(report);
-  addProgramFinding(options, report);
+  addCommandFindings(options, report);
 }
 
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
@@ -346,7 +328,15 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   Summary summary;
   FindingList tableFindings;
   if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
-  addMarkFinding(mark, tableFindings);
+  if (mark == cron::TableMark::Utf8)
+    addFinding(tableFindings, Finding::Utf8Mark,
+               "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
+               "ueberspringt sie");
+  if (mark == cron::TableMark::Utf16)
+    suggest(addFinding(tableFindings, Finding::Utf16Table,
+                       "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
+                       "Dienst keine Zeile, kein Job laeuft"),
+            "%s", kSaveAsAnsi);
   printFindings(out, tableFindings, "", summary);
   if (mark == cron::TableMark::Utf16) {
     std::fclose(table);
@@ -399,8 +389,8 @@ int cronCheckMain(int argc, char** argv) {
       printUsage();
       return kExitNotRead;
     }
-    const int n = std::snprintf(path, sizeof path, "%s\\CronTab.txt", settings::InstallSettings.path);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) {
+    if (!platform::copyText(path, sizeof path, settings::InstallSettings.path) ||
+        !platform::appendText(path, sizeof path, "\\CronTab.txt")) {
       std::printf("Installationspfad zu lang.\n");
       return kExitNotRead;
     }

@@ -161,8 +161,8 @@ Report* startReport(FieldState& state, FindingList& findings, Finding finding, c
 }
 
 // The scheduler's reason in words, a name first where one stands: its
-// writer most likely meant one. The format may use the value above the
-// maximum and the maximum.
+// writer most likely meant one. The text is a format that may use the
+// value above the maximum and the maximum.
 struct Wording {
   cron::ItemFault fault;
   Finding finding;
@@ -177,20 +177,14 @@ constexpr Wording kWordings[] = {
     {cron::ItemFault::AboveMaximum, Finding::AboveMaximum, "%d liegt ueber dem Hoechstwert %d"},
 };
 
-Finding explainNothing(const char* item, const cron::ItemReading& reading, const FieldInfo& info, char* why,
-                       std::size_t size) {
-  const bool stepOrStar = reading.fault == cron::ItemFault::StarInList || reading.fault == cron::ItemFault::Step;
-  if (!stepOrStar && holdsName(item)) {
-    appendFormat(why, size, "Namen von Tagen und Monaten gibt es hier nicht, nur Zahlen");
-    return Finding::Name;
-  }
+Wording wordingOf(const char* item, cron::ItemFault fault) {
+  const bool stepOrStar = fault == cron::ItemFault::StarInList || fault == cron::ItemFault::Step;
+  if (!stepOrStar && holdsName(item))
+    return {fault, Finding::Name, "Namen von Tagen und Monaten gibt es hier nicht, nur Zahlen"};
   for (const Wording& w : kWordings) {
-    if (w.fault != reading.fault) continue;
-    appendFormat(why, size, w.why, reading.value, info.max);
-    return w.finding;
+    if (w.fault == fault) return w;
   }
-  appendFormat(why, size, "%s", std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl");
-  return Finding::NotANumber;
+  return {fault, Finding::NotANumber, std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl"};
 }
 
 void checkItem(const char* item, FieldState& state, FindingList& findings) {
@@ -202,10 +196,10 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
   const bool meantKnown = intendedMarks(item, info, state.meant);
 
   if (reading.fault != cron::ItemFault::None) {
-    char why[kMessageSize] = "";
-    const Finding cause = explainNothing(item, reading, info, why, sizeof why);
-    if (Report* report = startReport(state, findings, cause, item)) {
-      appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why, whole);
+    const Wording why = wordingOf(item, reading.fault);
+    if (Report* report = startReport(state, findings, why.finding, item)) {
+      appendFormat(report->message, sizeof report->message, why.why, reading.value, info.max);
+      appendFormat(report->message, sizeof report->message, "; %s markiert nichts", whole);
       if (hasHighByte(item))
         appendFormat(report->message, sizeof report->message,
                      " (Zeichen ueber 127, etwa Umlaute einer als UTF-8 gespeicherten Datei, lesen sich nie als "

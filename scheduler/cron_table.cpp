@@ -221,14 +221,17 @@ void parseField(const char* fieldText, int field, ScheduleMasks& masks) {
   }
 }
 
+bool isMarked(const ScheduleMasks& masks, Field field, int value) {
+  // A value outside the clock's matches nothing and reads nothing outside
+  // the masks.
+  const FieldInfo& info = fieldSpec(field);
+  return value >= info.first && value <= info.last && flagsOf(masks, field)[static_cast<std::size_t>(value)] != 0;
+}
+
 bool lineMatches(const ScheduleMasks& masks, const std::tm& t) {
-  // Day of month and day of week must both hold, like every other field;
-  // a time outside the clock's values matches nothing and reads nothing
-  // outside the masks.
+  // Day of month and day of week must both hold, like every other field.
   for (const FieldInfo& info : kFields) {
-    const int value = clockValue(t, info.field);
-    if (value < info.first || value > info.last || flagsOf(masks, info.field)[static_cast<std::size_t>(value)] == 0)
-      return false;
+    if (!isMarked(masks, info.field, clockValue(t, info.field))) return false;
   }
   return true;
 }

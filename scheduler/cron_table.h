@@ -142,6 +142,9 @@ void parseField(const char* fieldText, Field field, ScheduleMasks& masks);
 // other number marks nothing.
 void parseField(const char* fieldText, int field, ScheduleMasks& masks);
 
+// True when value is one the clock gives for field, and marked.
+bool isMarked(const ScheduleMasks& masks, Field field, int value);
+
 // True when the minute, hour, day of month, month (January = 1) and day of
 // week (Sunday = 0) of t are all marked.
 bool lineMatches(const ScheduleMasks& masks, const std::tm& t);
