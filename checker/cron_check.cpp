@@ -122,7 +122,7 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
     addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
   auto restricted = [&](Field field) {
-    return coverage(marksOf(report.masks, field), cron::fieldSpec(field)) != Coverage::All;
+    return coverage(report.masks, cron::fieldSpec(field)) != Coverage::All;
   };
   if (restricted(Field::DayOfMonth) && restricted(Field::DayOfWeek)) {
     addFinding(report.findings, Finding::BothDayFields,
@@ -249,7 +249,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
     const char* separator = "  ";
     for (const FieldInfo& info : cron::kFields) {
       char marked[kMessageSize];
-      describeMarks(marksOf(report.masks, info.field), info, marked, sizeof marked);
+      describeMarks(report.masks, info, marked, sizeof marked);
       std::fprintf(out, "%s%s %s", separator, info.german, marked);
       separator = " | ";
     }

@@ -22,13 +22,9 @@ constexpr int kExitSomeNever = 1;  // some used line never runs
 constexpr int kExitNotRead = 2;    // no table read: not there, no settings, wrong call
 constexpr int kExitWritable = 3;   // every used line runs, but others may change what runs
 
-// The flags of a field, one per value 0..63 whatever its maximum.
-using Marks = std::array<bool, 64>;
-Marks marksOf(const cron::ScheduleMasks& masks, Field field);
-
 // How many of the values the clock shows are marked; the others never match.
 enum class Coverage { None, Some, All };
-Coverage coverage(const Marks& marks, const FieldInfo& info);
+Coverage coverage(const cron::ScheduleMasks& masks, const FieldInfo& info);
 
 // The order groups them: causes of a field item that marks nothing; items
 // that mark less than they seem to ("0-30/5", "5x"); values the clock
@@ -71,7 +67,7 @@ bool hasHighByte(const char* text);
 
 // The marked clock values, compact: "0,30", "8-17", "Mo-Fr", or the
 // field's words for all ("jeder") and none ("keiner").
-void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size);
+void describeMarks(const cron::ScheduleMasks& masks, const FieldInfo& info, char* out, std::size_t size);
 
 // Checks one field's text item by item, with a rewrite where one is sure.
 void checkField(const char* text, const FieldInfo& info, FindingList& findings);

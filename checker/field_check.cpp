@@ -77,20 +77,16 @@ const char* readValue(const char* p, const FieldInfo& info, int& value) {
   return value >= 0 ? p : nullptr;
 }
 
-bool sameClockValues(const Marks& a, const Marks& b, const FieldInfo& info) {
-  return std::equal(a.begin() + info.first, a.begin() + info.last + 1, b.begin() + info.first);
-}
-
 // The marked clock values run by run: for a reader two values read best
 // as a list ("0,1", "8-17", "Mo-Fr"), in a field text they are a range.
-void writeRuns(const Marks& marks, const FieldInfo& info, bool forReader, char* out, std::size_t size) {
+void writeRuns(const cron::ScheduleMasks& masks, const FieldInfo& info, bool forReader, char* out, std::size_t size) {
   out[0] = '\0';
   const bool named = forReader && info.field == Field::DayOfWeek;
   auto value = [&](int v) { named ? appendFormat(out, size, "%s", kWeekdayShort[v]) : appendFormat(out, size, "%d", v); };
   for (int v = info.first; v <= info.last; ++v) {
-    if (!marks[v]) continue;
+    if (!cron::isMarked(masks, info.field, v)) continue;
     int end = v;
-    while (end < info.last && marks[end + 1]) ++end;
+    while (cron::isMarked(masks, info.field, end + 1)) ++end;
     if (out[0] != '\0') appendFormat(out, size, ",");
     value(v);
     if (end > v) {
@@ -103,13 +99,13 @@ void writeRuns(const Marks& marks, const FieldInfo& info, bool forReader, char* 
 
 // item = base ["/" step]
 // base = "*" | value ["-" value]
-// Adds to marks what a text means to users of other cron programs; false
-// (marks unchanged) when it means nothing sure. A range across the end of
+// Marks in meant what a text means to users of other cron programs; false
+// (meant unchanged) when it means nothing sure. A range across the end of
 // the field ("22-2", "FRI-MON") wraps, an end above the maximum is cut to
 // it, a single value with a step runs to the maximum ("5/10" is
 // 5,15,...), 7 of the weekday is Sunday. This never decides what the
 // scheduler does; it only shapes a rewrite.
-bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
+bool intendedMarks(const char* text, const FieldInfo& info, cron::ScheduleMasks& meant) {
   const char* p = text;
   int start = info.first;
   int end = info.last;
@@ -134,7 +130,7 @@ bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
   const int count = (end - start + span) % span + 1;
   for (int i = 0; i < count; i += step) {
     const int v = info.first + (start - info.first + i) % span;
-    marks[info.field == Field::DayOfWeek && v == 7 ? 0 : v] = true;
+    cron::flagsOf(meant, info.field)[info.field == Field::DayOfWeek && v == 7 ? 0 : v] = 1;
   }
   return true;
 }
@@ -144,7 +140,7 @@ struct FieldState {
   const char* text;  // the field as read
   const FieldInfo* info;
   bool inList;
-  Marks meant;           // what the field should mark, item by item
+  cron::ScheduleMasks meant;  // what the field should mark, item by item
   bool sure = true;      // every item's meaning is known
   bool fixable = false;  // some finding a rewrite can fix
   Report* last = nullptr;
@@ -191,7 +187,6 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
   const FieldInfo& info = *state.info;
   cron::ScheduleMasks scratch{};
   const cron::ItemReading reading = cron::readItem(item, state.inList, cron::flagsOf(scratch, info.field));
-  const Marks actual = marksOf(scratch, info.field);
   const char* whole = state.inList ? "der Eintrag" : "das Feld";
   const bool meantKnown = intendedMarks(item, info, state.meant);
 
@@ -213,7 +208,7 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
   if (*reading.stop != '\0') {
     const bool step = *reading.stop == '/';
     char marked[kMessageSize];
-    describeMarks(actual, info, marked, sizeof marked);
+    describeMarks(scratch, info, marked, sizeof marked);
     if (Report* report = startReport(state, findings, step ? Finding::StepIgnored : Finding::RestIgnored, item)) {
       appendFormat(report->message, sizeof report->message, "%s \"%s\" wird nicht gelesen; %s markiert %s",
                    step ? "die Schrittweite" : "der Rest", reading.stop, whole, marked);
@@ -221,7 +216,9 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
     state.fixable = true;
   }
   // What the scheduler read is meant, unless the text says more ("5x").
-  for (int v = info.first; !meantKnown && v <= info.last; ++v) state.meant[v] = state.meant[v] || actual[v];
+  for (int v = info.first; !meantKnown && v <= info.last; ++v) {
+    if (cron::isMarked(scratch, info.field, v)) cron::flagsOf(state.meant, info.field)[v] = 1;
+  }
 }
 
 // "Wochentag "1-5" statt "MON-FRI"", only when the rewrite, read by the
@@ -233,7 +230,9 @@ void suggestRewrite(const FieldState& state) {
   if (rewrite[0] == '\0' || std::strcmp(rewrite, state.text) == 0) return;
   cron::ScheduleMasks check{};
   cron::parseField(rewrite, info.field, check);
-  if (!sameClockValues(marksOf(check, info.field), state.meant, info)) return;
+  for (int v = info.first; v <= info.last; ++v) {
+    if (cron::isMarked(check, info.field, v) != cron::isMarked(state.meant, info.field, v)) return;
+  }
   suggest(state.last, "%s \"%s\" statt \"%s\"", info.german, rewrite, state.text);
 }
 
@@ -249,16 +248,10 @@ void appendFormatV(char* out, std::size_t size, const char* format, std::va_list
 
 }  // namespace
 
-Coverage coverage(const Marks& marks, const FieldInfo& info) {
-  const int count = static_cast<int>(std::count(marks.begin() + info.first, marks.begin() + info.last + 1, true));
+Coverage coverage(const cron::ScheduleMasks& masks, const FieldInfo& info) {
+  int count = 0;
+  for (int v = info.first; v <= info.last; ++v) count += cron::isMarked(masks, info.field, v);
   return count == 0 ? Coverage::None : count == info.last - info.first + 1 ? Coverage::All : Coverage::Some;
-}
-
-Marks marksOf(const cron::ScheduleMasks& masks, Field field) {
-  Marks marks{};
-  const auto flags = cron::flagsOf(masks, field);
-  std::copy(flags.begin(), flags.end(), marks.begin());
-  return marks;
 }
 
 bool hasHighByte(const char* text) {
@@ -294,11 +287,11 @@ void suggest(Report* report, const char* format, ...) {
   va_end(args);
 }
 
-void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
-  const Coverage covered = coverage(marks, info);
+void describeMarks(const cron::ScheduleMasks& masks, const FieldInfo& info, char* out, std::size_t size) {
+  const Coverage covered = coverage(masks, info);
   // Minute and Stunde are feminine, Tag, Monat and Wochentag masculine.
   const bool feminine = info.field <= Field::Hour;
-  if (covered == Coverage::Some) writeRuns(marks, info, true, out, size);
+  if (covered == Coverage::Some) writeRuns(masks, info, true, out, size);
   else if (covered == Coverage::All) platform::copyText(out, size, feminine ? "jede" : "jeder");
   else platform::copyText(out, size, feminine ? "keine" : "keiner");
 }
@@ -313,15 +306,15 @@ void checkField(const char* text, const FieldInfo& info, FindingList& findings) 
   // weekday as well, harmlessly: only a 7 written out is a mistake.
   cron::ScheduleMasks masks{};
   cron::parseField(text, info.field, masks);
-  const Marks marks = marksOf(masks, info.field);
+  const auto flags = cron::flagsOf(masks, info.field);
   const bool day = info.field == Field::DayOfMonth;
-  if (info.field == Field::DayOfWeek && marks[7] && std::strcmp(text, "*") != 0) {
+  if (info.field == Field::DayOfWeek && flags[7] != 0 && std::strcmp(text, "*") != 0) {
     Report* report = addFinding(findings, Finding::SundayAsSeven,
                                 "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie",
                                 info.german, text);
     if (report != nullptr) state.last = report;
     state.fixable = true;
-  } else if ((day || info.field == Field::Month) && coverage(marks, info) == Coverage::None && marks[0]) {
+  } else if ((day || info.field == Field::Month) && coverage(masks, info) == Coverage::None && flags[0] != 0) {
     addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero, "%s \"%s\": %s; das Feld passt nie",
                info.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
   }

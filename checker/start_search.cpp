@@ -109,7 +109,7 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
   for (const FieldInfo& info : cron::kFields) {
-    if (coverage(marksOf(masks, info.field), info) == Coverage::None)
+    if (coverage(masks, info) == Coverage::None)
       return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
   }
   return someDate(masks, true) ? NeverReason::None : NeverReason::NoSuchDate;

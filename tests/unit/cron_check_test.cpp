@@ -52,10 +52,10 @@ const cron::FieldInfo& specOf(int max) {
   return cron::kFields[0];
 }
 
-checker::Marks parsed(const char* text, int field) {
+cron::ScheduleMasks parsed(const char* text, int field) {
   cron::ScheduleMasks masks{};
   cron::parseField(text, field, masks);
-  return checker::marksOf(masks, specOf(field).field);
+  return masks;
 }
 
 std::vector<Finding> kinds(const checker::FindingList& list, bool withProgram = false) {
