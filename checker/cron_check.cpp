@@ -172,37 +172,6 @@ void printFindings(std::FILE* out, const FindingList& findings, const char* inde
   summary.warnings += findings.dropped;
 }
 
-// The table as the scheduler reads it, one piece ahead: whether a piece
-// ends its physical line short of 255 characters is only known once the
-// next piece is seen.
-struct PieceReader {
-  std::FILE* file;
-  char next[cron::kLineBufferSize];
-  bool haveNext;
-  bool lineOpen;      // the last piece did not end its physical line
-  bool lineOverlong;  // the physical line being read is longer than 255
-  PieceInfo where;    // of the last piece
-};
-
-bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize]) {
-  if (!reader.haveNext) return false;
-  std::memcpy(text, reader.next, sizeof text);
-  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, reader.file) != nullptr;
-  const bool endsLine = std::strchr(text, '\n') != nullptr || !reader.haveNext;
-  PieceInfo& where = reader.where;
-  ++where.number;
-  where.piece = reader.lineOpen ? where.piece + 1 : 1;
-  if (!reader.lineOpen) {
-    ++where.fileLine;
-    // A line of exactly 255 characters leaves only its newline for the
-    // next piece: an empty line to the scheduler, and nothing lost.
-    reader.lineOverlong = !endsLine && std::strcmp(reader.next, "\n") != 0;
-  }
-  where.overlong = reader.lineOverlong && std::strcmp(text, "\n") != 0;
-  reader.lineOpen = !endsLine;
-  return true;
-}
-
 // 0 to 100, in at most three digits.
 bool parseCount(const char* text, int& count) {
   const char* end = std::strlen(text) <= 3 && text[0] >= '0' && text[0] <= '9' ? cron::readNumber(text, count) : nullptr;
@@ -344,14 +313,30 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   }
   std::fprintf(out, "\n");
 
-  PieceReader reader{};
-  reader.file = table;
-  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, table) != nullptr;
-  char text[cron::kLineBufferSize];
+  // The pieces as the scheduler reads them, one ahead: whether a piece
+  // ends its physical line short of 255 characters is only known once the
+  // next piece is seen.
+  char text[cron::kLineBufferSize] = "";
+  char next[cron::kLineBufferSize];
+  bool haveNext = platform::readLine(next, sizeof next, table) != nullptr;
+  PieceInfo where{};
+  bool lineOverlong = false;  // the physical line being read is longer than 255
   // One report at a time; it is large, and nothing keeps it.
   static LineReport report;
-  while (readPiece(reader, text)) {
-    checkLine(text, reader.where, options, report);
+  while (haveNext) {
+    const bool continued = where.number > 0 && std::strchr(text, '\n') == nullptr;
+    std::memcpy(text, next, sizeof text);
+    haveNext = platform::readLine(next, sizeof next, table) != nullptr;
+    ++where.number;
+    where.piece = continued ? where.piece + 1 : 1;
+    if (!continued) {
+      ++where.fileLine;
+      // A line of exactly 255 characters leaves only its newline for the
+      // next piece: an empty line to the scheduler, and nothing lost.
+      lineOverlong = std::strchr(text, '\n') == nullptr && haveNext && std::strcmp(next, "\n") != 0;
+    }
+    where.overlong = lineOverlong && std::strcmp(text, "\n") != 0;
+    checkLine(text, where, options, report);
     printLine(out, report, options, summary);
   }
   const bool failed = std::ferror(table) != 0;
