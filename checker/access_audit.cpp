@@ -34,11 +34,9 @@ constexpr Subject kProgramFolder = {Finding::WritableProgramFolder, "Ordner", " 
 bool firstTime(Audit& audit, const char* path) {
   const int kept = static_cast<int>(audit.judged.size());
   for (int i = 0; i < audit.count && i < kept; ++i) {
-    if (std::strcmp(audit.judged[static_cast<std::size_t>(i)].data(), path) == 0) return false;
+    if (std::strcmp(audit.judged[i].data(), path) == 0) return false;
   }
-  if (audit.count < kept) {
-    platform::copyText(audit.judged[static_cast<std::size_t>(audit.count)].data(), kAuditPathSize, path);
-  }
+  if (audit.count < kept) platform::copyText(audit.judged[audit.count].data(), kAuditPathSize, path);
   ++audit.count;
   return true;
 }

@@ -179,16 +179,18 @@ bool parseCount(const char* text, int& count) {
 }
 
 // The account the installed service runs under; "" when there is none.
-void serviceAccountOf(char* account, std::size_t size) {
+const char* serviceAccount() {
+  static char account[kPathSize];
   account[0] = '\0';
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerConnect);
-  if (manager == nullptr) return;
+  if (manager == nullptr) return account;
   platform::ScHandle service = platform::openService(manager, settings::kServiceName, platform::kServiceQueryConfig);
   if (service != nullptr) {
-    if (!platform::queryServiceAccount(service, account, size)) account[0] = '\0';
+    if (!platform::queryServiceAccount(service, account, sizeof account)) account[0] = '\0';
     platform::closeServiceHandle(service);
   }
   platform::closeServiceHandle(manager);
+  return account;
 }
 
 void printUsage() {
@@ -209,10 +211,10 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
   std::fprintf(out, "Zeile %d: ", report.where.number);
   if (report.kind == LineKind::Comment) {
     std::fprintf(out, "Kommentar\n");
-  } else if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) {
-    std::fprintf(out, "uebersprungen (leer)\n");
   } else if (report.kind == LineKind::Skipped) {
-    std::fprintf(out, "uebersprungen (%s): %s\n", kSkipTexts[static_cast<int>(report.skip)], report.text);
+    const bool empty = report.skip == SkipReason::Empty;
+    std::fprintf(out, "uebersprungen (%s)%s%s\n", kSkipTexts[static_cast<int>(report.skip)], empty ? "" : ": ",
+                 empty ? "" : report.text);
   } else {
     std::fprintf(out, "benutzt: %s\n", report.text);
     const char* separator = "  ";
@@ -359,26 +361,23 @@ int cronCheckMain(int argc, char** argv) {
     return kExitNotRead;
   }
 
+  // Without a file the installed table, its folder read the way the
+  // installer reads it, without its diagnostic line.
+  const bool installed = argc < 2;
+  if (installed &&
+      settings::readInstallSettings(settings::Variant::Installer, settings::DiagnosticLine::Suppressed) != 1) {
+    std::printf("Installation nicht gefunden: HKEY_LOCAL_MACHINE\\%s, Werte Path und Version.\n",
+                settings::kSettingsKey);
+    printUsage();
+    return kExitNotRead;
+  }
   char path[kPathSize];
-  if (argc >= 2) {
-    if (!platform::copyText(path, sizeof path, argv[1])) {
-      std::printf("Dateiname zu lang.\n");
-      return kExitNotRead;
-    }
-  } else {
-    // Read the way the installer reads, without its diagnostic line.
-    if (settings::readInstallSettings(settings::Variant::Installer, settings::DiagnosticLine::Suppressed) !=
-        1) {
-      std::printf("Installation nicht gefunden: HKEY_LOCAL_MACHINE\\%s, Werte Path und Version.\n",
-                  settings::kSettingsKey);
-      printUsage();
-      return kExitNotRead;
-    }
-    if (!platform::copyText(path, sizeof path, settings::InstallSettings.path) ||
-        !platform::appendText(path, sizeof path, "\\CronTab.txt")) {
-      std::printf("Installationspfad zu lang.\n");
-      return kExitNotRead;
-    }
+  const bool fits = installed ? platform::copyText(path, sizeof path, settings::InstallSettings.path) &&
+                                    platform::appendText(path, sizeof path, "\\CronTab.txt")
+                              : platform::copyText(path, sizeof path, argv[1]);
+  if (!fits) {
+    std::printf(installed ? "Installationspfad zu lang.\n" : "Dateiname zu lang.\n");
+    return kExitNotRead;
   }
 
   char folder[kPathSize];
@@ -386,9 +385,7 @@ int cronCheckMain(int argc, char** argv) {
   options.serviceFolder = folder;
   // The service's own account may change what it runs anyway.
   static Audit audit;
-  char account[kPathSize] = "";
-  serviceAccountOf(account, sizeof account);
-  audit.serviceAccount = account;
+  audit.serviceAccount = serviceAccount();
   options.audit = &audit;
   // The scheduler has scanned the current minute already, or does so
   // within its first second: starts count from the next one.

@@ -2,6 +2,8 @@
 // a line when lineMatches holds for the local time of that minute. The
 // checker asks the same lineMatches, but skips days and hours that the
 // masks rule out.
+#include <algorithm>
+
 #include "checker/cron_check.h"
 
 namespace checker {
@@ -120,10 +122,9 @@ bool leapYearsOnly(const cron::ScheduleMasks& masks) {
 }
 
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
-  int shortest = 0;
+  int shortest = cron::kDayOfMonthMax;
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    if (isMarked(masks, Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
-      shortest = kCommonDays[month];
+    if (isMarked(masks, Field::Month, month)) shortest = std::min(shortest, kCommonDays[month]);
   }
   return shortest;
 }
