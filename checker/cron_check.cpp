@@ -66,12 +66,12 @@ Stamp stampOf(std::time_t t) {
 }
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
-  if (cron::isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
-    char trimmed[cron::kLineBufferSize];
-    copyForDisplay(trimmed, skipSpace(pieceText));
+  // The shown text keeps every character in its place.
+  const char* hash = skipSpace(pieceText);
+  if (cron::isSpace(pieceText[0]) && *hash == '#') {
     suggest(addFinding(report.findings, Finding::HashNotFirst,
                        "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen"),
-            "ohne den Leerraum davor: \"%s\"", trimmed);
+            "ohne den Leerraum davor: \"%s\"", report.text + (hash - pieceText));
   }
   if (where.overlong) {
     suggest(addFinding(report.findings, Finding::OverlongPiece,
