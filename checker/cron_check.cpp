@@ -276,7 +276,8 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   // other fields and its "program" are words of a comment.
   if (*skipSpace(pieceText) == '#') return;
 
-  for (const FieldInfo& info : cron::kFields) checkField(cron::fieldText(report.line, info.field), info, report.findings);
+  for (const FieldInfo& info : cron::kFields)
+    checkField(cron::fieldText(report.line, info.field), info, report.findings);
   if (report.never == NeverReason::None) {
     // At least one start is looked for even when none is shown: a line
     // without one in eight years is worth a warning.

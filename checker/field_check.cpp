@@ -29,18 +29,18 @@ struct Name {
 };
 
 constexpr Name kNames[] = {
-    {Field::DayOfWeek, "sunday", 0, 3},     {Field::DayOfWeek, "monday", 1, 3},   {Field::DayOfWeek, "tuesday", 2, 3},
-    {Field::DayOfWeek, "wednesday", 3, 3},  {Field::DayOfWeek, "thursday", 4, 3}, {Field::DayOfWeek, "friday", 5, 3},
-    {Field::DayOfWeek, "saturday", 6, 3},   {Field::DayOfWeek, "sonntag", 0, 2},  {Field::DayOfWeek, "montag", 1, 2},
-    {Field::DayOfWeek, "dienstag", 2, 2},   {Field::DayOfWeek, "mittwoch", 3, 2}, {Field::DayOfWeek, "donnerstag", 4, 2},
-    {Field::DayOfWeek, "freitag", 5, 2},    {Field::DayOfWeek, "samstag", 6, 2},  {Field::Month, "january", 1, 3},
-    {Field::Month, "januar", 1, 3},         {Field::Month, "february", 2, 3},     {Field::Month, "februar", 2, 3},
-    {Field::Month, "march", 3, 3},          {Field::Month, "maerz", 3, 3},        {Field::Month, "mrz", 3, 3},
-    {Field::Month, "april", 4, 3},          {Field::Month, "may", 5, 3},          {Field::Month, "mai", 5, 3},
-    {Field::Month, "june", 6, 3},           {Field::Month, "juni", 6, 3},         {Field::Month, "july", 7, 3},
-    {Field::Month, "juli", 7, 3},           {Field::Month, "august", 8, 3},       {Field::Month, "september", 9, 3},
-    {Field::Month, "october", 10, 3},       {Field::Month, "oktober", 10, 3},     {Field::Month, "november", 11, 3},
-    {Field::Month, "december", 12, 3},      {Field::Month, "dezember", 12, 3},
+    {Field::DayOfWeek, "sunday", 0, 3},    {Field::DayOfWeek, "monday", 1, 3},   {Field::DayOfWeek, "tuesday", 2, 3},
+    {Field::DayOfWeek, "wednesday", 3, 3}, {Field::DayOfWeek, "thursday", 4, 3}, {Field::DayOfWeek, "friday", 5, 3},
+    {Field::DayOfWeek, "saturday", 6, 3},  {Field::DayOfWeek, "sonntag", 0, 2},  {Field::DayOfWeek, "montag", 1, 2},
+    {Field::DayOfWeek, "dienstag", 2, 2},  {Field::DayOfWeek, "mittwoch", 3, 2}, {Field::DayOfWeek, "donnerstag", 4, 2},
+    {Field::DayOfWeek, "freitag", 5, 2},   {Field::DayOfWeek, "samstag", 6, 2},  {Field::Month, "january", 1, 3},
+    {Field::Month, "januar", 1, 3},        {Field::Month, "february", 2, 3},     {Field::Month, "februar", 2, 3},
+    {Field::Month, "march", 3, 3},         {Field::Month, "maerz", 3, 3},        {Field::Month, "mrz", 3, 3},
+    {Field::Month, "april", 4, 3},         {Field::Month, "may", 5, 3},          {Field::Month, "mai", 5, 3},
+    {Field::Month, "june", 6, 3},          {Field::Month, "juni", 6, 3},         {Field::Month, "july", 7, 3},
+    {Field::Month, "juli", 7, 3},          {Field::Month, "august", 8, 3},       {Field::Month, "september", 9, 3},
+    {Field::Month, "october", 10, 3},      {Field::Month, "oktober", 10, 3},     {Field::Month, "november", 11, 3},
+    {Field::Month, "december", 12, 3},     {Field::Month, "dezember", 12, 3},
 };
 
 // The value that the letters from run to end name in the field (a day's
@@ -82,7 +82,9 @@ const char* readValue(const char* p, const FieldInfo& info, int& value) {
 void writeRuns(const cron::ScheduleMasks& masks, const FieldInfo& info, bool forReader, char* out, std::size_t size) {
   out[0] = '\0';
   const bool named = forReader && info.field == Field::DayOfWeek;
-  auto value = [&](int v) { named ? appendFormat(out, size, "%s", kWeekdayShort[v]) : appendFormat(out, size, "%d", v); };
+  auto value = [&](int v) {
+    named ? appendFormat(out, size, "%s", kWeekdayShort[v]) : appendFormat(out, size, "%d", v);
+  };
   for (int v = info.first; v <= info.last; ++v) {
     if (!cron::isMarked(masks, info.field, v)) continue;
     int end = v;
@@ -141,8 +143,8 @@ struct FieldState {
   const FieldInfo* info;
   bool inList;
   cron::ScheduleMasks meant;  // what the field should mark, item by item
-  bool sure = true;      // every item's meaning is known
-  bool fixable = false;  // some finding a rewrite can fix
+  bool sure = true;           // every item's meaning is known
+  bool fixable = false;       // some finding a rewrite can fix
   Report* last = nullptr;
 };
 
@@ -180,7 +182,8 @@ Wording wordingOf(const char* item, cron::ItemFault fault) {
   for (const Wording& w : kWordings) {
     if (w.fault == fault) return w;
   }
-  return {fault, Finding::NotANumber, std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl"};
+  return {fault, Finding::NotANumber,
+          std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl"};
 }
 
 void checkItem(const char* item, FieldState& state, FindingList& findings) {

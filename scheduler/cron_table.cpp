@@ -126,6 +126,12 @@ int clockValue(const std::tm& t, Field field) {
   return -1;
 }
 
+// A value outside the clock's matches nothing and reads nothing outside
+// the masks.
+bool markedIn(const ScheduleMasks& masks, const FieldInfo& info, int value) {
+  return value >= info.first && value <= info.last && flagsOf(masks, info.field)[static_cast<std::size_t>(value)] != 0;
+}
+
 }  // namespace
 
 bool splitCronLine(const char* lineText, CronLine& line) {
@@ -221,17 +227,12 @@ void parseField(const char* fieldText, int field, ScheduleMasks& masks) {
   }
 }
 
-bool isMarked(const ScheduleMasks& masks, Field field, int value) {
-  // A value outside the clock's matches nothing and reads nothing outside
-  // the masks.
-  const FieldInfo& info = fieldSpec(field);
-  return value >= info.first && value <= info.last && flagsOf(masks, field)[static_cast<std::size_t>(value)] != 0;
-}
+bool isMarked(const ScheduleMasks& masks, Field field, int value) { return markedIn(masks, fieldSpec(field), value); }
 
 bool lineMatches(const ScheduleMasks& masks, const std::tm& t) {
   // Day of month and day of week must both hold, like every other field.
   for (const FieldInfo& info : kFields) {
-    if (!isMarked(masks, info.field, clockValue(t, info.field))) return false;
+    if (!markedIn(masks, info, clockValue(t, info.field))) return false;
   }
   return true;
 }
