@@ -218,7 +218,7 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
     }
     state.fixable = true;
   }
-  // What the scheduler read is meant, unless the text says more ("5x").
+  // Where the text means nothing sure ("5x"), what the scheduler read is meant.
   for (int v = info.first; !meantKnown && v <= info.last; ++v) {
     if (cron::isMarked(scratch, info.field, v)) cron::flagsOf(state.meant, info.field)[v] = 1;
   }
