@@ -25,9 +25,13 @@ constexpr std::time_t kSearchSpan = std::time_t{8 * 365 + 2} * 24 * 3600;
 
 constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
 constexpr const char* kNoSuchDate = "keiner dieser Tage kommt in einem dieser Monate vor";
-constexpr const char* kNeverTexts[] = {"", "die Minute markiert nichts", "die Stunde markiert nichts",
-                                       "kein Tag 1-31 markiert", "kein Monat 1-12 markiert",
-                                       "kein Wochentag 0-6 markiert", kNoSuchDate};
+constexpr const char* kNeverTexts[] = {"",
+                                       "die Minute markiert nichts",
+                                       "die Stunde markiert nichts",
+                                       "kein Tag 1-31 markiert",
+                                       "kein Monat 1-12 markiert",
+                                       "kein Wochentag 0-6 markiert",
+                                       kNoSuchDate};
 
 struct Summary {
   int lines = 0;
@@ -103,9 +107,8 @@ void addClockFinding(const ClockChanges& changes, LineReport& report) {
 void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
-    suggest(addFinding(report.findings, Finding::NoSuchDate,
-                       "Tag \"%s\" und Monat \"%s\": %s; die Zeile laeuft nie", line.dayOfMonth, line.month,
-                       kNoSuchDate),
+    suggest(addFinding(report.findings, Finding::NoSuchDate, "Tag \"%s\" und Monat \"%s\": %s; die Zeile laeuft nie",
+                       line.dayOfMonth, line.month, kNoSuchDate),
             "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)", shortestMarkedMonthDays(report.masks),
             line.dayOfMonth);
     return;
@@ -121,9 +124,7 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (leapYearsOnly(report.masks))
     addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
-  auto restricted = [&](Field field) {
-    return coverage(report.masks, cron::fieldSpec(field)) != Coverage::All;
-  };
+  auto restricted = [&](Field field) { return coverage(report.masks, cron::fieldSpec(field)) != Coverage::All; };
   if (restricted(Field::DayOfMonth) && restricted(Field::DayOfWeek)) {
     addFinding(report.findings, Finding::BothDayFields,
                "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "

@@ -86,8 +86,7 @@ int shortestMarkedMonthDays(const cron::ScheduleMasks& masks);
 // `until` at which the scheduler starts the line, at most `wanted` of them.
 // A minute repeated when daylight-saving time ends is two minutes of
 // calendar time, and both run.
-int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
-               int wanted);
+int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts, int wanted);
 
 // Wall-clock minutes that the machine's time zone skips (summer time
 // begins) or repeats (it ends): `minutes` of them from `wall`.

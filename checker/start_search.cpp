@@ -111,15 +111,12 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
   for (const FieldInfo& info : cron::kFields) {
-    if (coverage(masks, info) == Coverage::None)
-      return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
+    if (coverage(masks, info) == Coverage::None) return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
   }
   return someDate(masks, true) ? NeverReason::None : NeverReason::NoSuchDate;
 }
 
-bool leapYearsOnly(const cron::ScheduleMasks& masks) {
-  return someDate(masks, true) && !someDate(masks, false);
-}
+bool leapYearsOnly(const cron::ScheduleMasks& masks) { return someDate(masks, true) && !someDate(masks, false); }
 
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
   int shortest = cron::kDayOfMonthMax;
@@ -129,8 +126,7 @@ int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
   return shortest;
 }
 
-int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
-               int wanted) {
+int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts, int wanted) {
   std::time_t t = from - from % 60;
   if (t < from) t += 60;
   int found = 0;
