@@ -161,7 +161,6 @@ void addCommandFindings(const CheckOptions& options, LineReport& report) {
           options.serviceFolder);
 }
 
-// Prints the findings and counts them into the summary.
 void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
   for (const Report& r : std::span(findings.items).first(static_cast<std::size_t>(findings.count))) {
     std::fprintf(out, "%s%s: %s\n", indent, isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
@@ -175,7 +174,7 @@ void printFindings(std::FILE* out, const FindingList& findings, const char* inde
 
 // 0 to 100, in at most three digits.
 bool parseCount(const char* text, int& count) {
-  const char* end = std::strlen(text) <= 3 && text[0] >= '0' && text[0] <= '9' ? cron::readNumber(text, count) : nullptr;
+  const char* end = std::strlen(text) <= 3 && cron::isDigit(text[0]) ? cron::readNumber(text, count) : nullptr;
   return end != nullptr && *end == '\0' && count <= kMaxStarts;
 }
 
@@ -202,7 +201,6 @@ void printUsage() {
       kMaxStarts, kDefaultStarts);
 }
 
-// Prints the line's report and counts it into the summary.
 void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options, Summary& summary) {
   ++summary.lines;
   summary.comments += report.kind == LineKind::Comment;

@@ -14,7 +14,6 @@ namespace {
 
 constexpr const char* kWeekdayShort[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -70,7 +69,7 @@ bool holdsName(const char* text) {
 
 // value = digits | name
 const char* readValue(const char* p, const FieldInfo& info, int& value) {
-  if (isDigit(*p)) return cron::readNumber(p, value);
+  if (cron::isDigit(*p)) return cron::readNumber(p, value);
   const char* run = p;
   while (isLetter(*p)) ++p;
   value = nameValue(run, p, &info);
@@ -123,7 +122,7 @@ bool intendedMarks(const char* text, const FieldInfo& info, cron::ScheduleMasks&
   }
   int step = 1;
   if (*p == '/') {
-    if (!isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
+    if (!cron::isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
     if (single) end = info.max;
   }
   if (*p != '\0' || start < info.first || start > info.max || end < info.first) return false;
@@ -137,7 +136,6 @@ bool intendedMarks(const char* text, const FieldInfo& info, cron::ScheduleMasks&
   return true;
 }
 
-// The state of one field across its items.
 struct FieldState {
   const char* text;  // the field as read
   const FieldInfo* info;

@@ -12,8 +12,6 @@ namespace {
 using Flags = std::span<unsigned char>;
 using TextBuffer = std::span<char, kLineBufferSize>;
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 constexpr bool endsWord(char c) { return isSpace(c); }
 
 constexpr bool endsCommand(char c) { return c == '\n'; }

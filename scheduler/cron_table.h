@@ -81,6 +81,9 @@ constexpr bool isSpace(char c) {
 
 const char* skipSpace(const char* p);
 
+// A decimal digit, as the C locale knows it.
+constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
 // number = [white space] ["+" | "-"] digit {digit}
 // Read the way "%d" reads it, but a value outside the 32-bit int range is
 // no number (beyondInt tells so). Returns where the digits end, or nullptr.
