@@ -3,6 +3,7 @@
 // program and the folder it lies in.
 #include "checker/cron_check.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/bounded_text.h"
@@ -33,11 +34,9 @@ constexpr Subject kProgramFolder = {Finding::WritableProgramFolder, "Ordner", " 
 bool firstTime(Audit& audit, const char* path) {
   const int kept = static_cast<int>(audit.judged.size());
   for (int i = 0; i < audit.count && i < kept; ++i) {
-    if (std::strcmp(audit.judged[static_cast<std::size_t>(i)].data(), path) == 0) return false;
+    if (std::strcmp(audit.judged[i].data(), path) == 0) return false;
   }
-  if (audit.count < kept) {
-    platform::copyText(audit.judged[static_cast<std::size_t>(audit.count)].data(), kAuditPathSize, path);
-  }
+  if (audit.count < kept) platform::copyText(audit.judged[audit.count].data(), kAuditPathSize, path);
   ++audit.count;
   return true;
 }
@@ -45,11 +44,8 @@ bool firstTime(Audit& audit, const char* path) {
 // The folder of a path: up to its last "\" or "/", which stays for a
 // drive's root ("C:\") and for "/"; "." for a name without a folder.
 bool folderOf(const char* path, char* folder, std::size_t size) {
-  const char* back = std::strrchr(path, '\\');
-  const char* slash = std::strrchr(path, '/');
-  const char* last = back > slash ? back : slash;
+  const char* last = std::max(std::strrchr(path, '\\'), std::strrchr(path, '/'));
   if (last == nullptr) return platform::copyText(folder, size, ".");
-  if (size == 0) return false;
   std::size_t n = static_cast<std::size_t>(last - path);
   if (n == 0 || (n == 2 && path[1] == ':')) ++n;
   if (n >= size) return false;
@@ -73,10 +69,8 @@ void judge(Audit& audit, const char* path, const Subject& subject, FindingList& 
   Report* r = addFinding(findings, subject.finding, "%s \"%s\"%s kann geaendert werden von: ", subject.noun, path,
                          subject.owner);
   if (r == nullptr) return;
-  for (int i = 0; i < writers.count; ++i) {
-    appendFormat(r->message, sizeof r->message, "%s%s", i > 0 ? ", " : "",
-                 writers.names[static_cast<std::size_t>(i)].data());
-  }
+  for (int i = 0; i < writers.count; ++i)
+    appendFormat(r->message, sizeof r->message, "%s%s", i > 0 ? ", " : "", writers.names[i].data());
   if (writers.more > 0) appendFormat(r->message, sizeof r->message, " und %d weiteren", writers.more);
   appendFormat(r->message, sizeof r->message, "; %s", subject.risk);
 

@@ -1,6 +1,7 @@
 #include "checker/cron_check.h"
 
 #include <cstring>
+#include <span>
 
 #include "platform/bounded_text.h"
 #include "platform/files.h"
@@ -17,6 +18,10 @@ namespace {
 
 using cron::skipSpace;
 using scheduler::kPathSize;
+
+// How far ahead starts are looked for: eight years, two of their days
+// being 29 February.
+constexpr std::time_t kSearchSpan = std::time_t{8 * 365 + 2} * 24 * 3600;
 
 constexpr const char* kSkipTexts[] = {"", "leer", "weniger als fuenf Felder", "kein Befehl"};
 constexpr const char* kNoSuchDate = "keiner dieser Tage kommt in einem dieser Monate vor";
@@ -53,23 +58,24 @@ void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
   out[n] = '\0';
 }
 
-// The log's stamp without its newline.
-void stampOf(std::time_t t, char (&stamp)[scheduler::kStampSize]) {
-  stamp[0] = '\0';
-  const std::tm* local = std::localtime(&t);
-  if (local == nullptr) return;
-  scheduler::formatStamp(*local, stamp);
-  const std::size_t n = std::strlen(stamp);
-  if (n > 0 && stamp[n - 1] == '\n') stamp[n - 1] = '\0';
+// The log's stamp of t, without its newline.
+struct Stamp {
+  char text[scheduler::kStampSize] = "";
+};
+Stamp stampOf(std::time_t t) {
+  Stamp stamp;
+  if (const std::tm* local = std::localtime(&t)) scheduler::formatStamp(*local, stamp.text);
+  stamp.text[std::strcspn(stamp.text, "\n")] = '\0';
+  return stamp;
 }
 
 void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& report) {
-  if (cron::isSpace(pieceText[0]) && *skipSpace(pieceText) == '#') {
-    char trimmed[cron::kLineBufferSize];
-    copyForDisplay(trimmed, skipSpace(pieceText));
+  // The shown text keeps every character in its place.
+  const char* hash = skipSpace(pieceText);
+  if (cron::isSpace(pieceText[0]) && *hash == '#') {
     suggest(addFinding(report.findings, Finding::HashNotFirst,
                        "\"#\" nach Leerraum ist kein Kommentar; nur ein \"#\" als erstes Zeichen der Zeile macht einen"),
-            "ohne den Leerraum davor: \"%s\"", trimmed);
+            "ohne den Leerraum davor: \"%s\"", report.text + (hash - pieceText));
   }
   if (where.overlong) {
     suggest(addFinding(report.findings, Finding::OverlongPiece,
@@ -85,8 +91,7 @@ void addLineFindings(const char* pieceText, const PieceInfo& where, LineReport& 
 // in such an hour misses a night and runs twice on another.
 void addClockFinding(const ClockChanges& changes, LineReport& report) {
   Report* r = nullptr;
-  for (int i = 0; i < changes.count; ++i) {
-    const ClockChange& c = changes.items[static_cast<std::size_t>(i)];
+  for (const ClockChange& c : std::span(changes.items).first(static_cast<std::size_t>(changes.count))) {
     if (!startsWithin(report.masks, c)) continue;
     const bool first = r == nullptr;
     if (first && (r = addFinding(report.findings, Finding::ClockChange, "Zeitumstellung: ")) == nullptr) return;
@@ -102,9 +107,8 @@ void addClockFinding(const ClockChanges& changes, LineReport& report) {
 void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   const cron::CronLine& line = report.line;
   if (report.never == NeverReason::NoSuchDate) {
-    suggest(addFinding(report.findings, Finding::NoSuchDate,
-                       "Tag \"%s\" und Monat \"%s\": %s; die Zeile laeuft nie", line.dayOfMonth, line.month,
-                       kNoSuchDate),
+    suggest(addFinding(report.findings, Finding::NoSuchDate, "Tag \"%s\" und Monat \"%s\": %s; die Zeile laeuft nie",
+                       line.dayOfMonth, line.month, kNoSuchDate),
             "Tag \"%d\" statt \"%s\" (den gibt es in jedem der Monate)", shortestMarkedMonthDays(report.masks),
             line.dayOfMonth);
     return;
@@ -112,45 +116,20 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
   if (report.never != NeverReason::None) return;
 
   if (report.startCount == 0) {
-    char until[scheduler::kStampSize];
-    stampOf(options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600, until);
     addFinding(report.findings, Finding::NoStartWithinSearch,
                "kein Start in den naechsten acht Jahren (bis %s): so selten treffen Tag, Monat und Wochentag "
                "zusammen, oder jede passende Zeit faellt in eine Zeitumstellung",
-               until);
+               stampOf(options.from + kSearchSpan).text);
   }
   if (leapYearsOnly(report.masks))
     addFinding(report.findings, Finding::LeapYearsOnly, "laeuft nur am 29. Februar, also nur in Schaltjahren");
   if (options.changes != nullptr) addClockFinding(*options.changes, report);
-  const FieldInfo& day = cron::fieldSpec(Field::DayOfMonth);
-  const FieldInfo& weekday = cron::fieldSpec(Field::DayOfWeek);
-  if (!allClockValues(marksOf(report.masks, day.field), day) &&
-      !allClockValues(marksOf(report.masks, weekday.field), weekday)) {
+  auto restricted = [&](Field field) { return coverage(report.masks, cron::fieldSpec(field)) != Coverage::All; };
+  if (restricted(Field::DayOfMonth) && restricted(Field::DayOfWeek)) {
     addFinding(report.findings, Finding::BothDayFields,
                "Tag und Wochentag muessen beide passen, nicht nur einer von beiden wie bei manchen anderen "
                "cron-Programmen");
   }
-}
-
-// The table may be meant for another machine, so a program that is not
-// here is a warning, not a verdict.
-void addProgramFinding(const CheckOptions& options, LineReport& report) {
-  scheduler::JobCommand job;
-  if (!scheduler::buildJobCommand(report.line.command, job)) return;
-  char resolved[kAuditPathSize] = "";
-  const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
-  if (options.audit != nullptr && resolved[0] != '\0') {
-    auditProgram(*options.audit, resolved, found, report.findings);
-  }
-  if (found) return;
-  Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
-                         job.program);
-  if (r != nullptr && resolved[0] != '\0') {
-    appendFormat(r->message, sizeof r->message,
-                 ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
-  }
-  suggest(r, "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
-          options.serviceFolder);
 }
 
 // Notepad saves UTF-8 unless told otherwise; the scheduler and the
@@ -158,32 +137,32 @@ void addProgramFinding(const CheckOptions& options, LineReport& report) {
 constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen";
 
 // A job path written as UTF-8 ("Pr\xc3\xbcfung.bat") is not the file that
-// the ANSI calls find; its entry is logged all the same.
-void addHighByteFinding(LineReport& report) {
-  if (!hasHighByte(report.line.command)) return;
-  suggest(addFinding(report.findings, Finding::HighBytes,
-                     "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
-                     "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht"),
-          "%s und die Zeile pruefen", kSaveAsAnsi);
+// the ANSI calls find; its entry is logged all the same. The table may be
+// meant for another machine, so a program that is not here is a warning,
+// not a verdict.
+void addCommandFindings(const CheckOptions& options, LineReport& report) {
+  if (hasHighByte(report.line.command))
+    suggest(addFinding(report.findings, Finding::HighBytes,
+                       "Befehl mit Zeichen ueber 127 (etwa Umlauten): die Datei ist wahrscheinlich als UTF-8 "
+                       "gespeichert, dann findet Windows ein Programm oder einen Pfad mit solchen Zeichen nicht"),
+            "%s und die Zeile pruefen", kSaveAsAnsi);
+  scheduler::JobCommand job;
+  if (!scheduler::buildJobCommand(report.line.command, job)) return;
+  char resolved[kAuditPathSize] = "";
+  const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
+  if (options.audit != nullptr && resolved[0] != '\0') auditProgram(*options.audit, resolved, found, report.findings);
+  if (found) return;
+  Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
+                         job.program);
+  if (r != nullptr && resolved[0] != '\0')
+    appendFormat(r->message, sizeof r->message,
+                 ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
+  suggest(r, "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
+          options.serviceFolder);
 }
 
-void addMarkFinding(cron::TableMark mark, FindingList& findings) {
-  if (mark == cron::TableMark::Utf8) {
-    addFinding(findings, Finding::Utf8Mark,
-               "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
-               "ueberspringt sie");
-  } else if (mark == cron::TableMark::Utf16) {
-    suggest(addFinding(findings, Finding::Utf16Table,
-                       "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
-                       "Dienst keine Zeile, kein Job laeuft"),
-            "%s", kSaveAsAnsi);
-  }
-}
-
-// Prints the findings and counts them into the summary.
 void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
-  for (int i = 0; i < findings.count; ++i) {
-    const Report& r = findings.items[static_cast<std::size_t>(i)];
+  for (const Report& r : std::span(findings.items).first(static_cast<std::size_t>(findings.count))) {
     std::fprintf(out, "%s%s: %s\n", indent, isHint(r.finding) ? "Hinweis" : "Warnung", r.message);
     if (r.suggestion[0] != '\0') std::fprintf(out, "%s  Vorschlag: %s\n", indent, r.suggestion);
     ++(isHint(r.finding) ? summary.hints : summary.warnings);
@@ -193,61 +172,25 @@ void printFindings(std::FILE* out, const FindingList& findings, const char* inde
   summary.warnings += findings.dropped;
 }
 
-const char* plural(int count, const char* one, const char* many) { return count == 1 ? one : many; }
-
-// The table as the scheduler reads it, one piece ahead: whether a piece
-// ends its physical line short of 255 characters is only known once the
-// next piece is seen.
-struct PieceReader {
-  std::FILE* file;
-  char next[cron::kLineBufferSize];
-  bool haveNext;
-  bool lineOpen;      // the last piece did not end its physical line
-  bool lineOverlong;  // the physical line being read is longer than 255
-  int number;
-  int fileLine;
-  int piece;
-};
-
-bool readPiece(PieceReader& reader, char (&text)[cron::kLineBufferSize], PieceInfo& where) {
-  if (!reader.haveNext) return false;
-  std::memcpy(text, reader.next, sizeof text);
-  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, reader.file) != nullptr;
-  const std::size_t length = std::strlen(text);
-  const bool endsLine = (length > 0 && text[length - 1] == '\n') || !reader.haveNext;
-  if (!reader.lineOpen) {
-    ++reader.fileLine;
-    reader.piece = 1;
-    // A line of exactly 255 characters leaves only its newline for the
-    // next piece: an empty line to the scheduler, and nothing lost.
-    reader.lineOverlong = !endsLine && std::strcmp(reader.next, "\n") != 0;
-  } else {
-    ++reader.piece;
-  }
-  ++reader.number;
-  where = PieceInfo{reader.number, reader.fileLine, reader.piece,
-                    reader.lineOverlong && std::strcmp(text, "\n") != 0};
-  reader.lineOpen = !endsLine;
-  return true;
-}
-
 // 0 to 100, in at most three digits.
 bool parseCount(const char* text, int& count) {
-  const char* end = std::strlen(text) <= 3 && text[0] >= '0' && text[0] <= '9' ? cron::readNumber(text, count) : nullptr;
+  const char* end = std::strlen(text) <= 3 && cron::isDigit(text[0]) ? cron::readNumber(text, count) : nullptr;
   return end != nullptr && *end == '\0' && count <= kMaxStarts;
 }
 
 // The account the installed service runs under; "" when there is none.
-void serviceAccountOf(char* account, std::size_t size) {
+const char* serviceAccount() {
+  static char account[kPathSize];
   account[0] = '\0';
   platform::ScHandle manager = platform::openServiceManager(platform::kScManagerConnect);
-  if (manager == nullptr) return;
+  if (manager == nullptr) return account;
   platform::ScHandle service = platform::openService(manager, settings::kServiceName, platform::kServiceQueryConfig);
   if (service != nullptr) {
-    if (!platform::queryServiceAccount(service, account, size)) account[0] = '\0';
+    if (!platform::queryServiceAccount(service, account, sizeof account)) account[0] = '\0';
     platform::closeServiceHandle(service);
   }
   platform::closeServiceHandle(manager);
+  return account;
 }
 
 void printUsage() {
@@ -258,7 +201,6 @@ void printUsage() {
       kMaxStarts, kDefaultStarts);
 }
 
-// Prints the line's report and counts it into the summary.
 void printLine(std::FILE* out, const LineReport& report, const CheckOptions& options, Summary& summary) {
   ++summary.lines;
   summary.comments += report.kind == LineKind::Comment;
@@ -268,16 +210,16 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
   std::fprintf(out, "Zeile %d: ", report.where.number);
   if (report.kind == LineKind::Comment) {
     std::fprintf(out, "Kommentar\n");
-  } else if (report.kind == LineKind::Skipped && report.skip == SkipReason::Empty) {
-    std::fprintf(out, "uebersprungen (leer)\n");
   } else if (report.kind == LineKind::Skipped) {
-    std::fprintf(out, "uebersprungen (%s): %s\n", kSkipTexts[static_cast<int>(report.skip)], report.text);
+    const bool empty = report.skip == SkipReason::Empty;
+    std::fprintf(out, "uebersprungen (%s)%s%s\n", kSkipTexts[static_cast<int>(report.skip)], empty ? "" : ": ",
+                 empty ? "" : report.text);
   } else {
     std::fprintf(out, "benutzt: %s\n", report.text);
     const char* separator = "  ";
     for (const FieldInfo& info : cron::kFields) {
       char marked[kMessageSize];
-      describeMarks(marksOf(report.masks, info.field), info, marked, sizeof marked);
+      describeMarks(report.masks, info, marked, sizeof marked);
       std::fprintf(out, "%s%s %s", separator, info.german, marked);
       separator = " | ";
     }
@@ -286,20 +228,16 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
       std::fprintf(out, "  Laeuft nie: %s.\n", kNeverTexts[static_cast<int>(report.never)]);
     } else {
       const int shown = report.startCount < options.starts ? report.startCount : options.starts;
-      for (int i = 0; i < shown; ++i) {
-        char stamp[scheduler::kStampSize];
-        stampOf(report.starts[static_cast<std::size_t>(i)], stamp);
-        std::fprintf(out, "  Start: %s\n", stamp);
-      }
-      if (report.startCount > 0 && report.startCount < options.starts) {
+      for (int i = 0; i < shown; ++i) std::fprintf(out, "  Start: %s\n", stampOf(report.starts[i]).text);
+      if (report.startCount > 0 && report.startCount < options.starts)
         std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
-      }
     }
   }
   printFindings(out, report.findings, "  ", summary);
 }
 
 void printSummary(std::FILE* out, const Summary& summary) {
+  auto plural = [](int count, const char* one, const char* many) { return count == 1 ? one : many; };
   std::fprintf(out, "Zusammenfassung: %d %s: %d %s, %d uebersprungen, %d benutzt, davon %d %s; %d %s, %d %s.\n",
                summary.lines, plural(summary.lines, "Zeile", "Zeilen"), summary.comments,
                plural(summary.comments, "Kommentar", "Kommentare"), summary.skipped, summary.used, summary.never,
@@ -310,21 +248,15 @@ void printSummary(std::FILE* out, const Summary& summary) {
 
 }  // namespace
 
-void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
-               LineReport& report) {
+void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options, LineReport& report) {
+  report = LineReport{};
   report.where = where;
-  report.skip = SkipReason::None;
-  report.never = NeverReason::None;
-  report.startCount = 0;
-  report.findings = FindingList{};
-  cron::clearMasks(report.masks);
   copyForDisplay(report.text, pieceText);
 
   // The verdicts are the scheduler's: a "#" in the first column, then
   // splitCronLine.
   if (pieceText[0] == '#') {
     report.kind = LineKind::Comment;
-    report.line = cron::CronLine{};
   } else if (cron::splitCronLine(pieceText, report.line)) {
     report.kind = LineKind::Used;
   } else {
@@ -344,18 +276,16 @@ void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions
   if (*skipSpace(pieceText) == '#') return;
 
   for (const FieldInfo& info : cron::kFields)
-    checkField(cron::fieldText(report.line, info.field), info, marksOf(report.masks, info.field), report.findings);
+    checkField(cron::fieldText(report.line, info.field), info, report.findings);
   if (report.never == NeverReason::None) {
     // At least one start is looked for even when none is shown: a line
     // without one in eight years is worth a warning.
     const int wanted = options.starts > 0 ? options.starts : 1;
-    report.startCount = findStarts(report.masks, options.from,
-                                   options.from + static_cast<std::time_t>(kSearchDays) * 24 * 3600,
-                                   report.starts.data(), wanted);
+    report.startCount =
+        findStarts(report.masks, options.from, options.from + kSearchSpan, report.starts.data(), wanted);
   }
   addCombinationFindings(options, report);
-  addHighByteFinding(report);
-  addProgramFinding(options, report);
+  addCommandFindings(options, report);
 }
 
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
@@ -365,13 +295,19 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
     std::fprintf(out, "Tabelle \"%s\" nicht lesbar.\n", path);
     return kExitNotRead;
   }
-  char from[scheduler::kStampSize];
-  stampOf(options.from, from);
-  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, from);
+  std::fprintf(out, "Tabelle: %s\nStarts ab: %s\n", path, stampOf(options.from).text);
   Summary summary;
   FindingList tableFindings;
   if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
-  addMarkFinding(mark, tableFindings);
+  if (mark == cron::TableMark::Utf8)
+    addFinding(tableFindings, Finding::Utf8Mark,
+               "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
+               "ueberspringt sie");
+  if (mark == cron::TableMark::Utf16)
+    suggest(addFinding(tableFindings, Finding::Utf16Table,
+                       "die Tabelle ist als UTF-16 gespeichert (Notepads Codierung \"Unicode\"); darin liest der "
+                       "Dienst keine Zeile, kein Job laeuft"),
+            "%s", kSaveAsAnsi);
   printFindings(out, tableFindings, "", summary);
   if (mark == cron::TableMark::Utf16) {
     std::fclose(table);
@@ -379,14 +315,29 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   }
   std::fprintf(out, "\n");
 
-  PieceReader reader{};
-  reader.file = table;
-  reader.haveNext = platform::readLine(reader.next, sizeof reader.next, table) != nullptr;
-  char text[cron::kLineBufferSize];
+  // The pieces as the scheduler reads them, one ahead: whether a piece
+  // ends its physical line short of 255 characters is only known once the
+  // next piece is seen.
+  char text[cron::kLineBufferSize] = "";
+  char next[cron::kLineBufferSize];
+  bool haveNext = platform::readLine(next, sizeof next, table) != nullptr;
   PieceInfo where{};
+  bool lineOverlong = false;  // the physical line being read is longer than 255
   // One report at a time; it is large, and nothing keeps it.
   static LineReport report;
-  while (readPiece(reader, text, where)) {
+  while (haveNext) {
+    const bool continued = where.number > 0 && std::strchr(text, '\n') == nullptr;
+    std::memcpy(text, next, sizeof text);
+    haveNext = platform::readLine(next, sizeof next, table) != nullptr;
+    ++where.number;
+    where.piece = continued ? where.piece + 1 : 1;
+    if (!continued) {
+      ++where.fileLine;
+      // A line of exactly 255 characters leaves only its newline for the
+      // next piece: an empty line to the scheduler, and nothing lost.
+      lineOverlong = std::strchr(text, '\n') == nullptr && haveNext && std::strcmp(next, "\n") != 0;
+    }
+    where.overlong = lineOverlong && std::strcmp(text, "\n") != 0;
     checkLine(text, where, options, report);
     printLine(out, report, options, summary);
   }
@@ -410,26 +361,23 @@ int cronCheckMain(int argc, char** argv) {
     return kExitNotRead;
   }
 
+  // Without a file the installed table, its folder read the way the
+  // installer reads it, without its diagnostic line.
+  const bool installed = argc < 2;
+  if (installed &&
+      settings::readInstallSettings(settings::Variant::Installer, settings::DiagnosticLine::Suppressed) != 1) {
+    std::printf("Installation nicht gefunden: HKEY_LOCAL_MACHINE\\%s, Werte Path und Version.\n",
+                settings::kSettingsKey);
+    printUsage();
+    return kExitNotRead;
+  }
   char path[kPathSize];
-  if (argc >= 2) {
-    if (!platform::copyText(path, sizeof path, argv[1])) {
-      std::printf("Dateiname zu lang.\n");
-      return kExitNotRead;
-    }
-  } else {
-    // Read the way the installer reads, without its diagnostic line.
-    if (settings::readInstallSettings(settings::Variant::Installer, settings::DiagnosticLine::Suppressed) !=
-        1) {
-      std::printf("Installation nicht gefunden: HKEY_LOCAL_MACHINE\\%s, Werte Path und Version.\n",
-                  settings::kSettingsKey);
-      printUsage();
-      return kExitNotRead;
-    }
-    const int n = std::snprintf(path, sizeof path, "%s\\CronTab.txt", settings::InstallSettings.path);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) {
-      std::printf("Installationspfad zu lang.\n");
-      return kExitNotRead;
-    }
+  const bool fits = installed ? platform::copyText(path, sizeof path, settings::InstallSettings.path) &&
+                                    platform::appendText(path, sizeof path, "\\CronTab.txt")
+                              : platform::copyText(path, sizeof path, argv[1]);
+  if (!fits) {
+    std::printf(installed ? "Installationspfad zu lang.\n" : "Dateiname zu lang.\n");
+    return kExitNotRead;
   }
 
   char folder[kPathSize];
@@ -437,9 +385,7 @@ int cronCheckMain(int argc, char** argv) {
   options.serviceFolder = folder;
   // The service's own account may change what it runs anyway.
   static Audit audit;
-  char account[kPathSize] = "";
-  serviceAccountOf(account, sizeof account);
-  audit.serviceAccount = account;
+  audit.serviceAccount = serviceAccount();
   options.audit = &audit;
   // The scheduler has scanned the current minute already, or does so
   // within its first second: starts count from the next one.

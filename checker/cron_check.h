@@ -1,8 +1,6 @@
 // CronCheck: says, line by line, what the scheduler will make of
-// CronTab.txt, and which lines never run. The table is read the way the
-// scheduler reads it and every verdict comes from the scheduler's own
-// table code (splitCronLine, parseField, lineMatches); the checker only
-// explains and looks ahead.
+// CronTab.txt, and which lines never run. Every verdict comes from the
+// scheduler's own table code; the checker only explains and looks ahead.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -18,24 +16,15 @@ using cron::FieldInfo;
 
 constexpr int kDefaultStarts = 3;
 constexpr int kMaxStarts = 100;
-// How far ahead starts are looked for: eight years, two of their days
-// being 29 February.
-constexpr int kSearchDays = 8 * 365 + 2;
 
 constexpr int kExitAllRun = 0;     // every used line runs some day
 constexpr int kExitSomeNever = 1;  // some used line never runs
 constexpr int kExitNotRead = 2;    // no table read: not there, no settings, wrong call
 constexpr int kExitWritable = 3;   // every used line runs, but others may change what runs
 
-// The flags of a field, one per value 0..63 whatever its maximum.
-struct Marks {
-  std::array<bool, 64> on{};
-};
-Marks marksOf(const cron::ScheduleMasks& masks, Field field);
-
 // How many of the values the clock shows are marked; the others never match.
-int clockValues(const Marks& marks, const FieldInfo& info);
-bool allClockValues(const Marks& marks, const FieldInfo& info);
+enum class Coverage { None, Some, All };
+Coverage coverage(const cron::ScheduleMasks& masks, const FieldInfo& info);
 
 // The order groups them: causes of a field item that marks nothing; items
 // that mark less than they seem to ("0-30/5", "5x"); values the clock
@@ -67,47 +56,37 @@ struct FindingList {
   int dropped = 0;  // found beyond the list: counted, not kept
 };
 
-// A new entry with its message formatted, or nullptr when the list is
-// full (then counted as dropped). suggest does nothing for nullptr.
+// nullptr when the list is full (then counted as dropped); suggest does
+// nothing for nullptr. Text that does not fit is cut and ends in "...".
 Report* addFinding(FindingList& list, Finding finding, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void suggest(Report* report, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-// snprintf appended to what out holds. Text that does not fit is cut and
-// ends in "...".
 void appendFormat(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
-// True when text holds a byte above 127: an umlaut, or a piece of one
-// saved as UTF-8.
+// A byte above 127: an umlaut, or a piece of one saved as UTF-8.
 bool hasHighByte(const char* text);
 
-// The values of marks that the clock shows, compact: "0,30", "8-17",
-// "Mo-Fr", or the field's words for all ("jeder") and none ("keiner").
-void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size);
+// The marked clock values, compact: "0,30", "8-17", "Mo-Fr", or the
+// field's words for all ("jeder") and none ("keiner").
+void describeMarks(const cron::ScheduleMasks& masks, const FieldInfo& info, char* out, std::size_t size);
 
-// Checks the text of one field, which marks fieldMarks in the scheduler's
-// masks, item by item, with a rewrite of the field where one is sure.
-void checkField(const char* text, const FieldInfo& info, const Marks& fieldMarks, FindingList& findings);
+// Checks one field's text item by item, with a rewrite where one is sure.
+void checkField(const char* text, const FieldInfo& info, FindingList& findings);
 
-// Why no local time can ever match, looking at the masks alone: Minute to
-// Weekday mark no value the clock gives, or no marked day lies in a
-// marked month.
+// Why no local time can ever match: Minute to Weekday mark no value the
+// clock gives, or no marked day lies in a marked month. Every date, 29
+// February too, falls on every weekday within the Gregorian cycle, so the
+// masks alone decide; only a time zone may still swallow a time.
 enum class NeverReason { None, Minute, Hour, Day, Month, Weekday, NoSuchDate };
-
-// Every date, 29 February too, falls on every weekday within the Gregorian
-// cycle, so the masks alone decide whether a line runs some day. Time
-// zones may still swallow one: a time inside a change to daylight-saving
-// time never comes.
 NeverReason neverReason(const cron::ScheduleMasks& masks);
 bool leapYearsOnly(const cron::ScheduleMasks& masks);
 // A day that every marked month has, for a rewrite.
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks);
 
 // The calendar minutes from `from` (rounded up to a whole minute) before
-// `until` at which the scheduler starts the line, at most `wanted` of them;
-// returns how many. A minute repeated when daylight-saving time ends is
-// two minutes of calendar time, and both run.
-int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
-               int wanted);
+// `until` at which the scheduler starts the line, at most `wanted` of them.
+// A minute repeated when daylight-saving time ends is two minutes of
+// calendar time, and both run.
+int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts, int wanted);
 
 // Wall-clock minutes that the machine's time zone skips (summer time
 // begins) or repeats (it ends): `minutes` of them from `wall`.
@@ -178,11 +157,10 @@ struct LineReport {
   FindingList findings;
 };
 
-void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options,
-               LineReport& report);
+void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options, LineReport& report);
 
-// Reads the table at path piece by piece, exactly as the scheduler does,
-// and writes the report to out. Returns the exit code.
+// Reads the table piece by piece, exactly as the scheduler does, and
+// writes the report to out. Returns the exit code.
 int checkTable(const char* path, const CheckOptions& options, std::FILE* out);
 
 // CronCheck [<Datei> [<Anzahl>]]: without a file, CronTab.txt of the

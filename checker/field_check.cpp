@@ -1,10 +1,12 @@
 // One time field of a used line: what it marks, told compactly, and what
 // is wrong with its text. What a text marks is always decided by the
 // scheduler's own parseField; this file only explains it.
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
 #include "checker/cron_check.h"
+#include "platform/bounded_text.h"
 
 namespace checker {
 
@@ -12,7 +14,6 @@ namespace {
 
 constexpr const char* kWeekdayShort[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -20,96 +21,77 @@ constexpr char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>
 // of letters is the name when it begins the full word and is at least
 // `shortest` letters long: "Mon", "MONDAY", "Mo", "Montag".
 struct Name {
+  Field field;
   const char* word;
   int value;
-  int shortest;
+  std::size_t shortest;
 };
 
-constexpr Name kWeekdayNames[] = {
-    {"sunday", 0, 3},   {"monday", 1, 3},     {"tuesday", 2, 3}, {"wednesday", 3, 3}, {"thursday", 4, 3},
-    {"friday", 5, 3},   {"saturday", 6, 3},   {"sonntag", 0, 2}, {"montag", 1, 2},    {"dienstag", 2, 2},
-    {"mittwoch", 3, 2}, {"donnerstag", 4, 2}, {"freitag", 5, 2}, {"samstag", 6, 2},
+constexpr Name kNames[] = {
+    {Field::DayOfWeek, "sunday", 0, 3},    {Field::DayOfWeek, "monday", 1, 3},   {Field::DayOfWeek, "tuesday", 2, 3},
+    {Field::DayOfWeek, "wednesday", 3, 3}, {Field::DayOfWeek, "thursday", 4, 3}, {Field::DayOfWeek, "friday", 5, 3},
+    {Field::DayOfWeek, "saturday", 6, 3},  {Field::DayOfWeek, "sonntag", 0, 2},  {Field::DayOfWeek, "montag", 1, 2},
+    {Field::DayOfWeek, "dienstag", 2, 2},  {Field::DayOfWeek, "mittwoch", 3, 2}, {Field::DayOfWeek, "donnerstag", 4, 2},
+    {Field::DayOfWeek, "freitag", 5, 2},   {Field::DayOfWeek, "samstag", 6, 2},  {Field::Month, "january", 1, 3},
+    {Field::Month, "januar", 1, 3},        {Field::Month, "february", 2, 3},     {Field::Month, "februar", 2, 3},
+    {Field::Month, "march", 3, 3},         {Field::Month, "maerz", 3, 3},        {Field::Month, "mrz", 3, 3},
+    {Field::Month, "april", 4, 3},         {Field::Month, "may", 5, 3},          {Field::Month, "mai", 5, 3},
+    {Field::Month, "june", 6, 3},          {Field::Month, "juni", 6, 3},         {Field::Month, "july", 7, 3},
+    {Field::Month, "juli", 7, 3},          {Field::Month, "august", 8, 3},       {Field::Month, "september", 9, 3},
+    {Field::Month, "october", 10, 3},      {Field::Month, "oktober", 10, 3},     {Field::Month, "november", 11, 3},
+    {Field::Month, "december", 12, 3},     {Field::Month, "dezember", 12, 3},
 };
 
-constexpr Name kMonthNames[] = {
-    {"january", 1, 3},   {"januar", 1, 3},   {"february", 2, 3}, {"februar", 2, 3},   {"march", 3, 3},
-    {"maerz", 3, 3},     {"mrz", 3, 3},      {"april", 4, 3},    {"may", 5, 3},       {"mai", 5, 3},
-    {"june", 6, 3},      {"juni", 6, 3},     {"july", 7, 3},     {"juli", 7, 3},      {"august", 8, 3},
-    {"september", 9, 3}, {"october", 10, 3}, {"oktober", 10, 3}, {"november", 11, 3}, {"december", 12, 3},
-    {"dezember", 12, 3},
-};
-
-template <std::size_t N>
-bool lookUp(const Name (&names)[N], const char* run, std::size_t length, int& value) {
-  for (const Name& name : names) {
-    if (length < static_cast<std::size_t>(name.shortest) || length > std::strlen(name.word)) continue;
+// The value that the letters from run to end name in the field (a day's
+// name in the month field names none), or with no field given, in either;
+// -1 for none.
+int nameValue(const char* run, const char* end, const FieldInfo* info) {
+  const std::size_t length = static_cast<std::size_t>(end - run);
+  for (const Name& name : kNames) {
+    if (info != nullptr && info->field != name.field) continue;
+    if (length < name.shortest || length > std::strlen(name.word)) continue;
     std::size_t i = 0;
     while (i < length && lower(run[i]) == name.word[i]) ++i;
-    if (i == length) {
-      value = name.value;
-      return true;
-    }
+    if (i == length) return name.value;
   }
-  return false;
-}
-
-// A name of the field's own kind (a day name in the month field is none),
-// or with no field given, of either kind.
-bool isName(const char* run, std::size_t length, const FieldInfo* info, int& value) {
-  const bool weekday = info == nullptr || info->field == Field::DayOfWeek;
-  const bool month = info == nullptr || info->field == Field::Month;
-  return (weekday && lookUp(kWeekdayNames, run, length, value)) || (month && lookUp(kMonthNames, run, length, value));
+  return -1;
 }
 
 bool holdsName(const char* text) {
   for (const char* p = text; *p != '\0';) {
     const char* run = p;
     while (isLetter(*p)) ++p;
-    int value = 0;
     if (p == run) ++p;
-    else if (isName(run, static_cast<std::size_t>(p - run), nullptr, value)) return true;
+    else if (nameValue(run, p, nullptr) >= 0) return true;
   }
   return false;
 }
 
 // value = digits | name
 const char* readValue(const char* p, const FieldInfo& info, int& value) {
-  if (isDigit(*p)) return cron::readNumber(p, value);
+  if (cron::isDigit(*p)) return cron::readNumber(p, value);
   const char* run = p;
   while (isLetter(*p)) ++p;
-  return p != run && isName(run, static_cast<std::size_t>(p - run), &info, value) ? p : nullptr;
+  value = nameValue(run, p, &info);
+  return value >= 0 ? p : nullptr;
 }
 
-void merge(Marks& into, const Marks& from) {
-  for (std::size_t v = 0; v < into.on.size(); ++v) into.on[v] = into.on[v] || from.on[v];
-}
-
-Marks clockPart(const Marks& marks, const FieldInfo& info) {
-  Marks part;
-  for (int v = info.first; v <= info.last; ++v)
-    part.on[static_cast<std::size_t>(v)] = marks.on[static_cast<std::size_t>(v)];
-  return part;
-}
-
-// The marked clock values run by run: a run of at least rangeFrom values
-// as a range ("8-17", "Mo-Fr"), a shorter one value by value ("0,1");
-// weekdays by their short names when named.
-void writeRuns(const Marks& marks, const FieldInfo& info, int rangeFrom, bool named, char* out, std::size_t size) {
+// The marked clock values run by run: for a reader two values read best
+// as a list ("0,1", "8-17", "Mo-Fr"), in a field text they are a range.
+void writeRuns(const cron::ScheduleMasks& masks, const FieldInfo& info, bool forReader, char* out, std::size_t size) {
+  out[0] = '\0';
+  const bool named = forReader && info.field == Field::DayOfWeek;
   auto value = [&](int v) {
-    if (named) {
-      appendFormat(out, size, "%s", kWeekdayShort[v]);
-    } else {
-      appendFormat(out, size, "%d", v);
-    }
+    named ? appendFormat(out, size, "%s", kWeekdayShort[v]) : appendFormat(out, size, "%d", v);
   };
   for (int v = info.first; v <= info.last; ++v) {
-    if (!marks.on[static_cast<std::size_t>(v)]) continue;
+    if (!cron::isMarked(masks, info.field, v)) continue;
     int end = v;
-    while (end < info.last && marks.on[static_cast<std::size_t>(end + 1)]) ++end;
+    while (cron::isMarked(masks, info.field, end + 1)) ++end;
     if (out[0] != '\0') appendFormat(out, size, ",");
     value(v);
     if (end > v) {
-      appendFormat(out, size, end - v + 1 >= rangeFrom ? "-" : ",");
+      appendFormat(out, size, end - v + 1 >= (forReader ? 3 : 2) ? "-" : ",");
       value(end);
     }
     v = end;
@@ -118,13 +100,13 @@ void writeRuns(const Marks& marks, const FieldInfo& info, int rangeFrom, bool na
 
 // item = base ["/" step]
 // base = "*" | value ["-" value]
-// What a text means to users of other cron programs; false when it means
-// nothing sure. A range across the end of the field ("22-2", "FRI-MON")
-// wraps, an end above the maximum is cut to it, a single value with a step
-// runs to the maximum ("5/10" is 5,15,...), 7 of the weekday is Sunday.
-// This never decides what the scheduler does; it only shapes a rewrite.
-bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
-  marks = Marks{};
+// Marks in meant what a text means to users of other cron programs; false
+// (meant unchanged) when it means nothing sure. A range across the end of
+// the field ("22-2", "FRI-MON") wraps, an end above the maximum is cut to
+// it, a single value with a step runs to the maximum ("5/10" is
+// 5,15,...), 7 of the weekday is Sunday. This never decides what the
+// scheduler does; it only shapes a rewrite.
+bool intendedMarks(const char* text, const FieldInfo& info, cron::ScheduleMasks& meant) {
   const char* p = text;
   int start = info.first;
   int end = info.last;
@@ -140,47 +122,27 @@ bool intendedMarks(const char* text, const FieldInfo& info, Marks& marks) {
   }
   int step = 1;
   if (*p == '/') {
-    if (!isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
+    if (!cron::isDigit(p[1]) || (p = cron::readNumber(p + 1, step)) == nullptr || step < 1 || step > 999) return false;
     if (single) end = info.max;
   }
   if (*p != '\0' || start < info.first || start > info.max || end < info.first) return false;
-  if (end > info.max) end = info.max;
-
-  const bool weekday = info.field == Field::DayOfWeek;
-  int index = 0;
-  auto walk = [&](int from, int to) {
-    for (int v = from; v <= to; ++v) {
-      if (index++ % step == 0) marks.on[static_cast<std::size_t>(weekday && v == 7 ? 0 : v)] = true;
-    }
-  };
-  if (start <= end) {
-    walk(start, end);
-  } else {
-    walk(start, info.max);
-    walk(info.first, end);
+  end = std::min(end, info.max);
+  const int span = info.max - info.first + 1;
+  const int count = (end - start + span) % span + 1;
+  for (int i = 0; i < count; i += step) {
+    const int v = info.first + (start - info.first + i) % span;
+    cron::flagsOf(meant, info.field)[info.field == Field::DayOfWeek && v == 7 ? 0 : v] = 1;
   }
   return true;
 }
 
-// marks as a field text that marks the same clock values: "*", "1-5",
-// "0,15,30,45".
-void fieldText(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
-  out[0] = '\0';
-  if (allClockValues(marks, info)) {
-    appendFormat(out, size, "*");
-  } else {
-    writeRuns(marks, info, 2, false, out, size);
-  }
-}
-
-// The state of one field across its items.
 struct FieldState {
   const char* text;  // the field as read
   const FieldInfo* info;
   bool inList;
-  Marks meant;           // what the field should mark, item by item
-  bool sure = true;      // every item's meaning is known
-  bool fixable = false;  // some finding a rewrite can fix
+  cron::ScheduleMasks meant;  // what the field should mark, item by item
+  bool sure = true;           // every item's meaning is known
+  bool fixable = false;       // some finding a rewrite can fix
   Report* last = nullptr;
 };
 
@@ -195,8 +157,8 @@ Report* startReport(FieldState& state, FindingList& findings, Finding finding, c
 }
 
 // The scheduler's reason in words, a name first where one stands: its
-// writer most likely meant one. The format may use the value above the
-// maximum and the maximum.
+// writer most likely meant one. The text is a format that may use the
+// value above the maximum and the maximum.
 struct Wording {
   cron::ItemFault fault;
   Finding finding;
@@ -211,45 +173,34 @@ constexpr Wording kWordings[] = {
     {cron::ItemFault::AboveMaximum, Finding::AboveMaximum, "%d liegt ueber dem Hoechstwert %d"},
 };
 
-Finding explainNothing(const char* item, const cron::ItemReading& reading, const FieldInfo& info, char* why,
-                       std::size_t size) {
-  const bool stepOrStar = reading.fault == cron::ItemFault::StarInList || reading.fault == cron::ItemFault::Step;
-  if (!stepOrStar && holdsName(item)) {
-    appendFormat(why, size, "Namen von Tagen und Monaten gibt es hier nicht, nur Zahlen");
-    return Finding::Name;
-  }
+Wording wordingOf(const char* item, cron::ItemFault fault) {
+  const bool stepOrStar = fault == cron::ItemFault::StarInList || fault == cron::ItemFault::Step;
+  if (!stepOrStar && holdsName(item))
+    return {fault, Finding::Name, "Namen von Tagen und Monaten gibt es hier nicht, nur Zahlen"};
   for (const Wording& w : kWordings) {
-    if (w.fault != reading.fault) continue;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    appendFormat(why, size, w.why, reading.value, info.max);
-#pragma GCC diagnostic pop
-    return w.finding;
+    if (w.fault == fault) return w;
   }
-  appendFormat(why, size, "%s", std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl");
-  return Finding::NotANumber;
+  return {fault, Finding::NotANumber,
+          std::strchr(item, '-') != nullptr ? "kein Bereich aus zwei Zahlen" : "keine Zahl"};
 }
 
 void checkItem(const char* item, FieldState& state, FindingList& findings) {
   const FieldInfo& info = *state.info;
   cron::ScheduleMasks scratch{};
   const cron::ItemReading reading = cron::readItem(item, state.inList, cron::flagsOf(scratch, info.field));
-  const Marks actual = marksOf(scratch, info.field);
   const char* whole = state.inList ? "der Eintrag" : "das Feld";
-  Marks meant;
-  const bool meantKnown = intendedMarks(item, info, meant);
+  const bool meantKnown = intendedMarks(item, info, state.meant);
 
   if (reading.fault != cron::ItemFault::None) {
-    char why[kMessageSize] = "";
-    const Finding cause = explainNothing(item, reading, info, why, sizeof why);
-    if (Report* report = startReport(state, findings, cause, item)) {
-      appendFormat(report->message, sizeof report->message, "%s; %s markiert nichts", why, whole);
+    const Wording why = wordingOf(item, reading.fault);
+    if (Report* report = startReport(state, findings, why.finding, item)) {
+      appendFormat(report->message, sizeof report->message, why.why, reading.value, info.max);
+      appendFormat(report->message, sizeof report->message, "; %s markiert nichts", whole);
       if (hasHighByte(item))
         appendFormat(report->message, sizeof report->message,
                      " (Zeichen ueber 127, etwa Umlaute einer als UTF-8 gespeicherten Datei, lesen sich nie als "
                      "Zahl)");
     }
-    if (meantKnown) merge(state.meant, meant);
     state.fixable = state.fixable || meantKnown;
     state.sure = state.sure && meantKnown;
     return;
@@ -257,27 +208,32 @@ void checkItem(const char* item, FieldState& state, FindingList& findings) {
 
   if (*reading.stop != '\0') {
     const bool step = *reading.stop == '/';
-    char marked[kMessageSize] = "";
-    describeMarks(actual, info, marked, sizeof marked);
+    char marked[kMessageSize];
+    describeMarks(scratch, info, marked, sizeof marked);
     if (Report* report = startReport(state, findings, step ? Finding::StepIgnored : Finding::RestIgnored, item)) {
       appendFormat(report->message, sizeof report->message, "%s \"%s\" wird nicht gelesen; %s markiert %s",
                    step ? "die Schrittweite" : "der Rest", reading.stop, whole, marked);
     }
     state.fixable = true;
   }
-  merge(state.meant, meantKnown ? meant : clockPart(actual, info));
+  // Where the text means nothing sure ("5x"), what the scheduler read is meant.
+  for (int v = info.first; !meantKnown && v <= info.last; ++v) {
+    if (cron::isMarked(scratch, info.field, v)) cron::flagsOf(state.meant, info.field)[v] = 1;
+  }
 }
 
 // "Wochentag "1-5" statt "MON-FRI"", only when the rewrite, read by the
 // scheduler's own parseField, marks exactly the meant clock values.
 void suggestRewrite(const FieldState& state) {
   const FieldInfo& info = *state.info;
-  char rewrite[cron::kLineBufferSize];
-  fieldText(state.meant, info, rewrite, sizeof rewrite);
+  char rewrite[cron::kLineBufferSize] = "*";
+  if (coverage(state.meant, info) != Coverage::All) writeRuns(state.meant, info, false, rewrite, sizeof rewrite);
   if (rewrite[0] == '\0' || std::strcmp(rewrite, state.text) == 0) return;
   cron::ScheduleMasks check{};
   cron::parseField(rewrite, info.field, check);
-  if (clockPart(marksOf(check, info.field), info).on != clockPart(state.meant, info).on) return;
+  for (int v = info.first; v <= info.last; ++v) {
+    if (cron::isMarked(check, info.field, v) != cron::isMarked(state.meant, info.field, v)) return;
+  }
   suggest(state.last, "%s \"%s\" statt \"%s\"", info.german, rewrite, state.text);
 }
 
@@ -293,32 +249,15 @@ void appendFormatV(char* out, std::size_t size, const char* format, std::va_list
 
 }  // namespace
 
-int clockValues(const Marks& marks, const FieldInfo& info) {
+Coverage coverage(const cron::ScheduleMasks& masks, const FieldInfo& info) {
   int count = 0;
-  for (int v = info.first; v <= info.last; ++v) count += marks.on[static_cast<std::size_t>(v)];
-  return count;
-}
-
-bool allClockValues(const Marks& marks, const FieldInfo& info) {
-  return clockValues(marks, info) == info.last - info.first + 1;
-}
-
-Marks marksOf(const cron::ScheduleMasks& masks, Field field) {
-  Marks marks;
-  const auto flags = cron::flagsOf(masks, field);
-  for (std::size_t v = 0; v < flags.size(); ++v) marks.on[v] = flags[v] != 0;
-  return marks;
+  for (int v = info.first; v <= info.last; ++v) count += cron::isMarked(masks, info.field, v);
+  return count == 0 ? Coverage::None : count == info.last - info.first + 1 ? Coverage::All : Coverage::Some;
 }
 
 bool hasHighByte(const char* text) {
-  for (; *text != '\0'; ++text) {
-    if (static_cast<unsigned char>(*text) > 127) return true;
-  }
-  return false;
+  return std::any_of(text, text + std::strlen(text), [](char c) { return static_cast<unsigned char>(c) > 127; });
 }
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
 
 void appendFormat(char* out, std::size_t size, const char* format, ...) {
   std::va_list args;
@@ -333,9 +272,7 @@ Report* addFinding(FindingList& list, Finding finding, const char* format, ...) 
     return nullptr;
   }
   Report& report = list.items[static_cast<std::size_t>(list.count++)];
-  report.finding = finding;
-  report.message[0] = '\0';
-  report.suggestion[0] = '\0';
+  report = Report{finding, "", ""};
   std::va_list args;
   va_start(args, format);
   appendFormatV(report.message, sizeof report.message, format, args);
@@ -351,39 +288,34 @@ void suggest(Report* report, const char* format, ...) {
   va_end(args);
 }
 
-#pragma GCC diagnostic pop
-
-void describeMarks(const Marks& marks, const FieldInfo& info, char* out, std::size_t size) {
-  out[0] = '\0';
-  if (allClockValues(marks, info) || clockValues(marks, info) == 0) {
-    // Minute and Stunde are feminine, Tag, Monat and Wochentag masculine.
-    const bool feminine = info.field <= Field::Hour;
-    const char* all = feminine ? "jede" : "jeder";
-    const char* none = feminine ? "keine" : "keiner";
-    appendFormat(out, size, "%s", allClockValues(marks, info) ? all : none);
-    return;
-  }
-  // Two values read best as a list: "0,1".
-  writeRuns(marks, info, 3, info.field == Field::DayOfWeek, out, size);
+void describeMarks(const cron::ScheduleMasks& masks, const FieldInfo& info, char* out, std::size_t size) {
+  const Coverage covered = coverage(masks, info);
+  // Minute and Stunde are feminine, Tag, Monat and Wochentag masculine.
+  const bool feminine = info.field <= Field::Hour;
+  if (covered == Coverage::Some) writeRuns(masks, info, true, out, size);
+  else if (covered == Coverage::All) platform::copyText(out, size, feminine ? "jede" : "jeder");
+  else platform::copyText(out, size, feminine ? "keine" : "keiner");
 }
 
-void checkField(const char* text, const FieldInfo& info, const Marks& fieldMarks, FindingList& findings) {
+void checkField(const char* text, const FieldInfo& info, FindingList& findings) {
   char copy[cron::kLineBufferSize];
-  if (std::strlen(text) >= sizeof copy) return;
-  std::strcpy(copy, text);
+  if (!platform::copyText(copy, sizeof copy, text)) return;
   FieldState state{text, &info, std::strchr(text, ',') != nullptr, {}};
   cron::forEachItem(copy, [&](const char* item) { checkItem(item, state, findings); });
 
   // Flags the masks hold but the clock never shows. "*" sets flag 7 of the
   // weekday as well, harmlessly: only a 7 written out is a mistake.
+  cron::ScheduleMasks masks{};
+  cron::parseField(text, info.field, masks);
+  const auto flags = cron::flagsOf(masks, info.field);
   const bool day = info.field == Field::DayOfMonth;
-  if (info.field == Field::DayOfWeek && fieldMarks.on[7] && std::strcmp(text, "*") != 0) {
+  if (info.field == Field::DayOfWeek && flags[7] != 0 && std::strcmp(text, "*") != 0) {
     Report* report = addFinding(findings, Finding::SundayAsSeven,
                                 "%s \"%s\": 7 ist hier nicht Sonntag (Sonntag ist 0, Samstag 6); 7 passt nie",
                                 info.german, text);
     if (report != nullptr) state.last = report;
     state.fixable = true;
-  } else if ((day || info.field == Field::Month) && clockValues(fieldMarks, info) == 0 && fieldMarks.on[0]) {
+  } else if ((day || info.field == Field::Month) && coverage(masks, info) == Coverage::None && flags[0] != 0) {
     addFinding(findings, day ? Finding::NoDayZero : Finding::NoMonthZero, "%s \"%s\": %s; das Feld passt nie",
                info.german, text, day ? "einen Tag 0 gibt es nicht" : "einen Monat 0 gibt es nicht (Januar ist 1)");
   }

@@ -2,27 +2,25 @@
 // a line when lineMatches holds for the local time of that minute. The
 // checker asks the same lineMatches, but skips days and hours that the
 // masks rule out.
+#include <algorithm>
+
 #include "checker/cron_check.h"
 
 namespace checker {
 
 namespace {
 
-// Days per month in a year that has a 29 February, and in one that has not.
-constexpr int kLongestDays[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+using cron::isMarked;
+
+// Days per month in a year without a 29 February.
 constexpr int kCommonDays[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-bool marked(const cron::ScheduleMasks& masks, Field field, int value) {
-  const auto flags = cron::flagsOf(masks, field);
-  return value >= 0 && static_cast<std::size_t>(value) < flags.size() && flags[static_cast<std::size_t>(value)] != 0;
-}
-
-// Some marked day exists in some marked month, in a year with the given
-// month lengths.
-bool someDate(const cron::ScheduleMasks& masks, const int (&days)[13]) {
+// Some marked day exists in some marked month, in a leap year or not.
+bool someDate(const cron::ScheduleMasks& masks, bool leapYear) {
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    for (int day = 1; day <= days[month]; ++day) {
-      if (marked(masks, Field::Month, month) && marked(masks, Field::DayOfMonth, day)) return true;
+    const int days = kCommonDays[month] + (leapYear && month == 2);
+    for (int day = 1; day <= days; ++day) {
+      if (isMarked(masks, Field::Month, month) && isMarked(masks, Field::DayOfMonth, day)) return true;
     }
   }
   return false;
@@ -37,8 +35,8 @@ bool localAt(std::time_t t, std::tm& out) {
 
 // When not, lineMatches fails for every minute of this local day.
 bool dayMarked(const cron::ScheduleMasks& masks, const std::tm& t) {
-  return marked(masks, Field::DayOfMonth, t.tm_mday) && marked(masks, Field::Month, t.tm_mon + 1) &&
-         marked(masks, Field::DayOfWeek, t.tm_wday) && t.tm_wday <= 6;
+  return isMarked(masks, Field::DayOfMonth, t.tm_mday) && isMarked(masks, Field::Month, t.tm_mon + 1) &&
+         isMarked(masks, Field::DayOfWeek, t.tm_wday);
 }
 
 // Minutes from b's wall clock to a's; the two lie within a day or so.
@@ -113,27 +111,22 @@ bool startsWithin(const cron::ScheduleMasks& masks, const ClockChange& change) {
 
 NeverReason neverReason(const cron::ScheduleMasks& masks) {
   for (const FieldInfo& info : cron::kFields) {
-    if (clockValues(marksOf(masks, info.field), info) == 0)
-      return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
+    if (coverage(masks, info) == Coverage::None) return static_cast<NeverReason>(static_cast<int>(info.field) + 1);
   }
-  return someDate(masks, kLongestDays) ? NeverReason::None : NeverReason::NoSuchDate;
+  return someDate(masks, true) ? NeverReason::None : NeverReason::NoSuchDate;
 }
 
-bool leapYearsOnly(const cron::ScheduleMasks& masks) {
-  return someDate(masks, kLongestDays) && !someDate(masks, kCommonDays);
-}
+bool leapYearsOnly(const cron::ScheduleMasks& masks) { return someDate(masks, true) && !someDate(masks, false); }
 
 int shortestMarkedMonthDays(const cron::ScheduleMasks& masks) {
-  int shortest = 0;
+  int shortest = cron::kDayOfMonthMax;
   for (int month = 1; month <= cron::kMonthMax; ++month) {
-    if (marked(masks, Field::Month, month) && (shortest == 0 || kCommonDays[month] < shortest))
-      shortest = kCommonDays[month];
+    if (isMarked(masks, Field::Month, month)) shortest = std::min(shortest, kCommonDays[month]);
   }
   return shortest;
 }
 
-int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts,
-               int wanted) {
+int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t until, std::time_t* starts, int wanted) {
   std::time_t t = from - from % 60;
   if (t < from) t += 60;
   int found = 0;
@@ -141,7 +134,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
   while (found < wanted && t < until && localAt(t, local)) {
     if (!dayMarked(masks, local)) {
       t = nextUnit(t, local, true);
-    } else if (!marked(masks, Field::Hour, local.tm_hour)) {
+    } else if (!isMarked(masks, Field::Hour, local.tm_hour)) {
       t = nextUnit(t, local, false);
     } else if (cron::lineMatches(masks, local)) {
       // The verdict is the scheduler's own; the skips above only save
@@ -150,7 +143,7 @@ int findStarts(const cron::ScheduleMasks& masks, std::time_t from, std::time_t u
       t += 60;
     } else {
       int next = local.tm_min + 1;
-      while (next <= cron::kMinuteMax && !marked(masks, Field::Minute, next)) ++next;
+      while (next <= cron::kMinuteMax && !isMarked(masks, Field::Minute, next)) ++next;
       t = next <= cron::kMinuteMax ? t + static_cast<std::time_t>(next - local.tm_min) * 60 : nextUnit(t, local, false);
     }
   }

@@ -12,8 +12,6 @@ namespace {
 using Flags = std::span<unsigned char>;
 using TextBuffer = std::span<char, kLineBufferSize>;
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 constexpr bool endsWord(char c) { return isSpace(c); }
 
 constexpr bool endsCommand(char c) { return c == '\n'; }
@@ -126,6 +124,12 @@ int clockValue(const std::tm& t, Field field) {
   return -1;
 }
 
+// A value outside the clock's matches nothing and reads nothing outside
+// the masks.
+bool markedIn(const ScheduleMasks& masks, const FieldInfo& info, int value) {
+  return value >= info.first && value <= info.last && flagsOf(masks, info.field)[static_cast<std::size_t>(value)] != 0;
+}
+
 }  // namespace
 
 bool splitCronLine(const char* lineText, CronLine& line) {
@@ -221,14 +225,12 @@ void parseField(const char* fieldText, int field, ScheduleMasks& masks) {
   }
 }
 
+bool isMarked(const ScheduleMasks& masks, Field field, int value) { return markedIn(masks, fieldSpec(field), value); }
+
 bool lineMatches(const ScheduleMasks& masks, const std::tm& t) {
-  // Day of month and day of week must both hold, like every other field;
-  // a time outside the clock's values matches nothing and reads nothing
-  // outside the masks.
+  // Day of month and day of week must both hold, like every other field.
   for (const FieldInfo& info : kFields) {
-    const int value = clockValue(t, info.field);
-    if (value < info.first || value > info.last || flagsOf(masks, info.field)[static_cast<std::size_t>(value)] == 0)
-      return false;
+    if (!markedIn(masks, info, clockValue(t, info.field))) return false;
   }
   return true;
 }

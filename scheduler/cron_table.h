@@ -81,6 +81,9 @@ constexpr bool isSpace(char c) {
 
 const char* skipSpace(const char* p);
 
+// A decimal digit, as the C locale knows it.
+constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
 // number = [white space] ["+" | "-"] digit {digit}
 // Read the way "%d" reads it, but a value outside the 32-bit int range is
 // no number (beyondInt tells so). Returns where the digits end, or nullptr.
@@ -141,6 +144,9 @@ void parseField(const char* fieldText, Field field, ScheduleMasks& masks);
 // The same for a field named by its maximum: 59, 23, 31, 12 or 7. Any
 // other number marks nothing.
 void parseField(const char* fieldText, int field, ScheduleMasks& masks);
+
+// True when value is one the clock gives for field, and marked.
+bool isMarked(const ScheduleMasks& masks, Field field, int value);
 
 // True when the minute, hour, day of month, month (January = 1) and day of
 // week (Sunday = 0) of t are all marked.
