@@ -65,7 +65,7 @@ struct Runs {
 // "Fri 2027-08-13 12:00"
 std::string stampOf(const std::tm& t) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  std::array<char, 32> text{};
+  std::array<char, 64> text{};  // room for any int the fields may hold
   std::snprintf(text.data(), text.size(), "%s %04d-%02d-%02d %02d:%02d", kDays[t.tm_wday],
                 t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min);
   return text.data();
