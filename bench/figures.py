@@ -202,12 +202,14 @@ def table(path):
         win = num("idle_window_s")
         zh = num("idle_z_cpu_ns") / 1e9 * 3600 / win
         ch = num("idle_c_cpu_ns") / 1e9 * 3600 / win
-        row(f"idle, 1,000 lines that never match: CPU s per hour (measured over {fmt(win, 0)} s, x{3600 / win:.1f})",
+        row(f"idle, 1,000 lines that never match: CPU s per hour (measured by turns over {fmt(win, 0)} s each, "
+            f"x{3600 / win:.1f})",
             fmt(zh, 4), fmt(ch, 4), ratio(zh, ch), "<= cron", verdict(zh <= ch))
         if "idle_floor_cpu_ns" in f:
             fh = num("idle_floor_cpu_ns") / 1e9 * 3600 / win
             row("idle against its floor: bench/idle_floor, a bare loop that wakes once a second and reads the clock, "
-                "in the same minutes: CPU s per hour", f"{fmt(zh, 4)} against {fmt(fh, 4)} (x{ratio(zh, fh)})",
+                f"by turns with it: CPU s per hour (minute by minute x{f.get('idle_round_ratios', '?').strip()})",
+                f"{fmt(zh, 4)} against {fmt(fh, 4)} (x{ratio(zh, fh)})",
                 "n/a", "n/a", "<= 1.15 x the floor", verdict(None if not fh else zh <= 1.15 * fh))
         for key, target in (("VmRSS", "<= cron"), ("RssAnon", "< 256 KiB and <= cron"), ("RssFile", "-"),
                             ("VmHWM", "-")):
@@ -271,12 +273,14 @@ How measured:
   run {rate} times as fast, but every process start costs {rate} times as many faked seconds, so that
   figure is pessimistic; divided by {rate} it is in real seconds, where the start costs are right but
   the one-second rhythm counts only a tenth. The real-time row needs neither correction.
-- Real time: lateness and idle cost in the same minutes, two pairs side by side (one pair with the
-  lateness table, one with the 1,000 lines alone), after the settling time given in the row.
-- Idle cost: CPU time of all threads (/proc/<pid>/task/*/schedstat) over whole minutes, scaled to an
-  hour; VmRSS, RssAnon, RssFile and VmHWM from /proc/<pid>/status at the end of that window. Its
-  floor, bench/idle_floor, does what Zyklant's loop does between scans (read the clock, sleep until
-  the next second) and nothing else, in the same minutes.
+- Real time: lateness in the same minutes for two pairs side by side (one pair with the lateness
+  table, one with the 1,000 lines alone), after the settling time given in the row.
+- Idle cost, after that: CPU time of all threads (/proc/<pid>/task/*/schedstat) of the second pair
+  and of the floor, scaled to an hour; VmRSS, RssAnon, RssFile and VmHWM from /proc/<pid>/status
+  at the end. The floor, bench/idle_floor, does what Zyklant's loop does between scans (read the
+  clock, sleep until the next second) and nothing else. They are measured by turns, one minute
+  each, every other daemon stopped (SIGSTOP) meanwhile: loops that wake in the same instant on a
+  machine of few cores share the cost of waking a core unevenly.
 - Burst: Zyklant's minute first, cron's the minute after, so they never compete for the CPUs. Its
   floor: a shell loop that starts the same job as often and waits for each, after both bursts.
 - Micro benchmarks (Google Benchmark, cron_table_bench): CPU time, wall time in brackets (other
