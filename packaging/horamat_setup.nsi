@@ -391,8 +391,8 @@ FunctionEnd
 ; caller, or else on the console it was started from, if any.
 ; FileWrite converts to the ANSI code page, and a console shows the OEM
 ; one: the texts that can end up here (CheckFolder's, OTHERS_TEXT,
-; SERVICE_HELD_TEXT, a failed icacls) write ae, oe, ue and ss; the texts
-; only the window shows have their umlauts.
+; SERVICE_HELD_TEXT, a failed icacls, a service that does not run) write
+; ae, oe, ue and ss; the texts only the window shows have their umlauts.
 Function ShowProblem
   Push $0
   Push $1
@@ -412,6 +412,47 @@ Function ShowProblem
       FileWrite $0 "Horamat-Setup: $R9$\r$\n"
     ${EndIf}
   ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Horamat's output ($R8) line by line into the list of steps, as
+; ExecToLog would put it; $R7 gets its report lines ("Fehlertext: ...
+; Fehlercode: 1", "Warnung: ... Nummer: 2"), or "" when it gave none.
+Function ListOutput
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  StrCpy $R7 ""
+  StrCpy $0 0
+  StrCpy $1 ""
+  ${Do}
+    StrCpy $2 $R8 1 $0  ; "" past the end
+    IntOp $0 $0 + 1
+    ${If} $2 == "$\r"
+      ; dropped, as the list of steps shows no line ends
+    ${ElseIf} $2 != "$\n"
+    ${AndIf} $2 != ""
+      StrCpy $1 "$1$2"
+    ${ElseIf} $1 != ""
+      DetailPrint "$1"
+      StrCpy $3 $1 12
+      StrCpy $4 $1 8
+      ${If} $3 == "Fehlertext: "
+      ${OrIf} $3 == "Fehlercode: "
+      ${OrIf} $4 == "Warnung:"
+      ${OrIf} $4 == "Nummer: "
+        ${IfThen} $R7 != "" ${|} StrCpy $R7 "$R7 " ${|}
+        StrCpy $R7 "$R7$1"
+      ${EndIf}
+      StrCpy $1 ""
+    ${EndIf}
+  ${LoopUntil} $2 == ""
+  Pop $4
+  Pop $3
+  Pop $2
   Pop $1
   Pop $0
 FunctionEnd
@@ -525,8 +566,10 @@ Section "Dienst einrichten" SecService
     Return
   ${EndIf}
   DetailPrint "Der Dienst ${SERVICE_NAME} wird eingerichtet:"
-  nsExec::ExecToLog '"$INSTDIR\Horamat.exe" i'
+  nsExec::ExecToStack '"$INSTDIR\Horamat.exe" i'
   Pop $0
+  Pop $R8
+  Call ListOutput
   ; Description and recovery belong to the registration, which a failed
   ; start leaves in place; Horamat itself knows nothing of them.
   Call ServiceState
@@ -545,6 +588,12 @@ Section "Dienst einrichten" SecService
   ${AndIf} $0 <> ${SERVICE_START_PENDING}
     DetailPrint "Der Dienst ${SERVICE_NAME} läuft nicht, siehe die Meldung von Horamat oben."
     MessageBox MB_OK|MB_ICONEXCLAMATION "Horamat ist installiert, aber der Dienst ${SERVICE_NAME} läuft nicht. Die Meldung von Horamat steht in der Liste der Schritte." /SD IDOK
+    ; Silent, nobody sees the list: the reason goes to standard error.
+    ${If} ${Silent}
+      StrCpy $R9 "Horamat ist installiert, aber der Dienst ${SERVICE_NAME} laeuft nicht."
+      ${IfThen} $R7 != "" ${|} StrCpy $R9 "$R9 Horamat meldet: $R7" ${|}
+      Call ShowProblem
+    ${EndIf}
     SetErrorLevel ${EXIT_SERVICE_FAILED}
   ${EndIf}
 SectionEnd

@@ -11,7 +11,8 @@
 # uninstaller removes service, programs and key and keeps table, log and
 # jobs. A folder over 243 characters is refused, one of 243 works, a
 # folder with other files is refused, a failing icacls fails the
-# installation, /NOSERVICE and /PURGE do what they say. The ZIP holds the
+# installation, a service that cannot be set up is named with Horamat's
+# report, /NOSERVICE and /PURGE do what they say. The ZIP holds the
 # same files; the reg lines of its Installation.txt write the same key
 # and its icacls lines are the setup's.
 #
@@ -38,6 +39,7 @@ work=$(mktemp -d)
 
 cleanup() {
   release_cleanup
+  wine sc delete Fremd >/dev/null 2>&1
   wine reg delete "$uninstkey" /f /reg:64 >/dev/null 2>&1
   rm -rf "$install" "$longest" "$toolong" "$noservice" "$others" "$failing" "$work"
 }
@@ -65,6 +67,10 @@ run_setup() {  # run_setup <folder or ""> [options...]: the setup's exit code
   [ -n "$folder" ] && folder_words dir /D= "$folder"
   rm -f "$calls"
   recording wine "$setup" /S "$@" "${dir[@]}" 2>"$work/setup.err"
+  local rc=$?
+  # What a silent setup says is all there is to know when a step fails.
+  [ "$rc" = 0 ] || echo "(Setup, Exitcode $rc: $(tr -d '\r' < "$work/setup.err" | grep -a 'Horamat-Setup:'))"
+  return "$rc"
 }
 run_uninstaller() {  # run_uninstaller <folder> [options...]: waits for the end
   local folder=$1; shift
@@ -257,7 +263,17 @@ expect_true "/PURGE: Ordner entfernt" wait_for 30 folder_gone
 expect_service_gone "/PURGE: Dienst entfernt"
 expect_true "/PURGE: Ordner fuer Auftraege mit Auftrag bleibt" test -f "$jobs/marker_job.exe"
 
-# --- /NOSERVICE: settings and files, no service
+# --- a service that cannot be set up: silent, the setup passes Horamat's
+# report on (here: another service already shows the name Horamat)
+wine sc create Fremd DisplayName= Horamat binPath= 'C:\fremd.exe' >/dev/null 2>&1
+run_setup "$wnoservice"; rc=$?
+expect_eq "Dienst nicht eingerichtet: Exitcode" 3 "$rc"
+expect_eq "Dienst nicht eingerichtet: Meldung" "Horamat-Setup: Horamat ist installiert, aber der Dienst Horamat laeuft \
+nicht. Horamat meldet: Fehlertext: Der Dienst konnte nicht installiert werden (1078). Fehlercode: 4" \
+  "$(tr -d '\r' < "$work/setup.err" | grep -a 'Horamat-Setup:')"
+wine sc delete Fremd >/dev/null 2>&1
+
+# --- /NOSERVICE: settings and files, no service (over the one above)
 run_setup "$wnoservice" /NOSERVICE; rc=$?
 expect_eq "/NOSERVICE: Exitcode" 0 "$rc"
 expect_eq "/NOSERVICE: Path" "$wnoservice" "$(reg_value Path)"
