@@ -431,11 +431,9 @@ Function ListOutput
   ${Do}
     StrCpy $2 $R8 1 $0  ; "" past the end
     IntOp $0 $0 + 1
-    ${If} $2 == "$\r"
-      ; dropped, as the list of steps shows no line ends
-    ${ElseIf} $2 != "$\n"
+    ${If} $2 != "$\n"
     ${AndIf} $2 != ""
-      StrCpy $1 "$1$2"
+      ${IfThen} $2 != "$\r" ${|} StrCpy $1 "$1$2" ${|}
     ${ElseIf} $1 != ""
       DetailPrint "$1"
       StrCpy $3 $1 12
