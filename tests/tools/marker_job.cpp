@@ -4,10 +4,12 @@
 // reads from it the vector (or, on Windows, the split command line) and
 // the directory the job was started in.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "platform/bounded_text.h"
 
@@ -32,11 +34,22 @@ int main(int argc, char** argv) {
          platform::appendText(line.data(), line.size(), "\n");
   if (!fits) return kWriteError;
 
+  // Jobs of one scan append to one marker at nearly the same moment.
+  // Windows' C runtime appends by a seek to the end and then a write, so
+  // two of them could write over each other's line: a lock folder beside
+  // the marker (making a folder is atomic on both systems) puts them in
+  // turn. A lock that a killed job left is ignored after five seconds.
+  const std::filesystem::path lock = std::string(argv[1]) + ".lock";
+  std::error_code lockError;
+  bool locked = false;
+  for (int wait = 0; wait < 500 && !lockError; ++wait) {
+    if ((locked = std::filesystem::create_directory(lock, lockError))) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   std::FILE* marker = std::fopen(argv[1], "a");
-  if (marker == nullptr) return kWriteError;
-  // One write of the whole line, so jobs appending to one marker at once
-  // do not interleave within a line.
-  const bool written = std::fputs(line.data(), marker) >= 0;
-  const bool closed = std::fclose(marker) == 0;
+  // One write of the whole line.
+  const bool written = marker != nullptr && std::fputs(line.data(), marker) >= 0;
+  const bool closed = marker != nullptr && std::fclose(marker) == 0;
+  if (locked) std::filesystem::remove(lock, lockError);
   return (written && closed) ? 0 : kWriteError;
 }
