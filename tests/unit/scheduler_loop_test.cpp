@@ -2,6 +2,7 @@
 // the log says, and how the loop reacts to the clock and the table.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -40,11 +41,25 @@ struct LoopFixture : ::testing::Test {
   void runUntil(std::time_t t) {
     while (gClock.nowMs < static_cast<std::int64_t>(t) * 1000) scheduler::schedulerPass(state, kSimulatedClock);
   }
+  // The stamps of the entries of the lines whose command is command, started
+  // or not, in order.
+  std::vector<std::string> entriesOf(const std::string& command) const {
+    std::vector<std::string> stamps;
+    const auto lines = logLines();
+    const std::string tail = "><" + command + ">";
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      const std::string& l = lines[i];
+      if (l.size() >= tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0)
+        stamps.push_back(lines[i - 1].substr(lines[i - 1].size() - 24));
+    }
+    return stamps;
+  }
   // The stamps (without the trailing newline) of all job entries, in order.
   std::vector<std::string> jobStamps() const {
     std::vector<std::string> stamps;
     for (const auto& line : logLines()) {
-      if (line.rfind("Job gestartet am ", 0) == 0) stamps.push_back(line.substr(17));
+      const std::string stamp = jobEntryStamp(line);
+      if (!stamp.empty()) stamps.push_back(stamp);
     }
     return stamps;
   }
@@ -69,8 +84,9 @@ TEST(ScanDue, CountsCalendarMinutes) {
       {660, 659, true, "one second later, but a new minute"},
       {660, 600, true, "next minute"},
       {719, 600, true, "a minute skipped by a long pause: scan at once"},
-      {599, 600, false, "clock set back a second"},
-      {300, 600, false, "clock set back five minutes"},
+      {599, 600, true, "clock set back a second, into the minute before"},
+      {601, 659, false, "clock set back within the minute scanned"},
+      {300, 600, true, "clock set back five minutes"},
       {6000, 600, true, "clock set forward"},
       {-1, -60, false, "before the epoch, same minute"},
       {0, -1, true, "the minute after the epoch"},
@@ -123,14 +139,26 @@ TEST_F(LoopFixture, JobEntryHasTheExactBytes) {
   std::strcpy(line.dayOfWeek, "1-5");
   std::strcpy(line.command, "c:\\tools\\backup.exe /q");
   const std::time_t t = localTime(2000, 3, 6, 8, 30, 0);
-  ASSERT_TRUE(scheduler::writeJobEntry(logPath().c_str(), t, line));
-  ASSERT_TRUE(scheduler::writeJobEntry(logPath().c_str(), t, line));
-  const std::string entry = "Job gestartet am Mon Mar 06 08:30:00 2000\n  <30><8><*><*><1-5><c:\\tools\\backup.exe /q>\n";
-  std::string text = readFile(logPath());
-  // Text mode: on Windows every newline is stored as CR LF.
-  std::string normalised;
-  for (char c : text) if (c != '\r') normalised += c;
-  EXPECT_EQ(normalised, entry + entry);
+  const std::string fields = "  <30><8><*><*><1-5><c:\\tools\\backup.exe /q>\n";
+  const struct {
+    std::uint32_t startError;
+    const char* head;
+  } cases[] = {
+      {0, "Job gestartet am Mon Mar 06 08:30:00 2000\n"},
+      {2, "Jobstart fehlgeschlagen (Fehlercode 2) am Mon Mar 06 08:30:00 2000\n"},
+      {4294967295u, "Jobstart fehlgeschlagen (Fehlercode 4294967295) am Mon Mar 06 08:30:00 2000\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.startError);
+    std::remove(logPath().c_str());
+    ASSERT_TRUE(scheduler::writeJobEntry(logPath().c_str(), t, line, c.startError));
+    ASSERT_TRUE(scheduler::writeJobEntry(logPath().c_str(), t, line, c.startError));
+    std::string text = readFile(logPath());
+    // Text mode: on Windows every newline is stored as CR LF.
+    std::string normalised;
+    for (char ch : text) if (ch != '\r') normalised += ch;
+    EXPECT_EQ(normalised, c.head + fields + c.head + fields);
+  }
 }
 
 TEST_F(LoopFixture, StartEntryWaitsForSecondZeroAndFirstPassScansThatMinute) {
@@ -216,31 +244,67 @@ TEST_F(LoopFixture, AWeekOfOvershootingSleepsScansEveryMinuteOnce) {
   }
 }
 
-TEST_F(LoopFixture, ClockSetBackOrForward) {
-  writeFile(tablePath(), kEveryMinute);
+// A step of the clock loses no job and repeats none. "0-59 0-23 * * *"
+// runs every minute but counts as a line with a fixed time (neither field
+// is "*"), so each case shows both kinds of line.
+TEST_F(LoopFixture, ClockStepsAreMadeUpForOrHeldBack) {
+  const std::time_t t = localTime(2026, 12, 7, 10, 0, 0);
+  const struct {
+    std::time_t stepTo;  // where the clock is set, 30 s into the scanned minute
+    std::time_t runTo;   // passes until then
+    std::size_t fixed, others;
+    const char* why;
+  } cases[] = {
+      {t + 60 + 30, t + 60 + 31, 1, 1, "a steady clock: the next minute"},
+      {t + 2 * 60 + 30, t + 2 * 60 + 31, 2, 2, "forward 2 min: the skipped minute, then the current"},
+      {t + 6 * 60 + 30, t + 6 * 60 + 31, 6, 6, "forward with 5 min skipped: every line made up for"},
+      {t + 7 * 60 + 30, t + 7 * 60 + 31, 7, 1, "6 min skipped: only the fixed-time lines made up for"},
+      {t + 181 * 60 + 30, t + 181 * 60 + 31, 181, 1, "3 h skipped: the fixed-time lines still made up for"},
+      {t + 182 * 60 + 30, t + 182 * 60 + 31, 1, 1, "more than 3 h forward: a new time"},
+      {t + 30 - 20, t + 59, 0, 0, "back 20 s within the scanned minute: nothing again"},
+      {t - 5 * 60 + 30, t + 61, 1, 7, "back 5 min: every-minute lines go on, fixed ones wait for 10:01"},
+      {t - 180 * 60 + 30, t - 180 * 60 + 31, 0, 1, "back 3 h: the fixed-time lines wait"},
+      {t - 181 * 60 + 30, t - 181 * 60 + 31, 1, 1, "more than 3 h back: a new time"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    TearDown();
+    SetUp();
+    writeFile(tablePath(), "0-59 0-23 * * * fest\n* * * * * jeder\n");
+    startAt(t);
+    runUntil(t + 30);
+    ASSERT_EQ(entriesOf("fest").size(), 1u);
+    gClock.nowMs = 1000LL * c.stepTo;
+    runUntil(c.runTo);
+    EXPECT_EQ(entriesOf("fest").size(), 1 + c.fixed);
+    EXPECT_EQ(entriesOf("jeder").size(), 1 + c.others);
+  }
+}
+
+TEST_F(LoopFixture, JobsMadeUpForAreStampedWhenTheyStart) {
+  writeFile(tablePath(), "1 10 * * * fest\n");
   const std::time_t t = localTime(2026, 12, 7, 10, 0, 0);
   startAt(t);
   runUntil(t + 30);
-  ASSERT_EQ(jobStamps().size(), 1u);
-
-  // Back by 20 s, still within the scanned minute: nothing again.
-  gClock.nowMs -= 20000;
-  runUntil(t + 59);
-  EXPECT_EQ(jobStamps().size(), 1u);
-
-  // Back by five minutes: nothing until the clock passes 10:00 again.
-  gClock.nowMs = 1000LL * (t - 300);
-  runUntil(t + 59);
-  EXPECT_EQ(jobStamps().size(), 1u) << "a minute ran twice after the clock was set back";
-  runUntil(t + 61);
-  EXPECT_EQ(jobStamps().size(), 2u);
-  EXPECT_EQ(jobStamps()[1], stampOf(t + 60));
-
-  // Forward by an hour: the next look scans at once, the hour between not.
-  gClock.nowMs = 1000LL * (t + 3600 + 30);
+  gClock.nowMs = 1000LL * (t + 3 * 60 + 12);
   scheduler::schedulerPass(state, kSimulatedClock);
-  ASSERT_EQ(jobStamps().size(), 3u);
-  EXPECT_EQ(jobStamps()[2], stampOf(t + 3600 + 30));
+  const auto entries = entriesOf("fest");
+  ASSERT_EQ(entries.size(), 1u) << "10:01 was skipped by the step and is made up for";
+  EXPECT_EQ(entries[0], stampOf(t + 3 * 60 + 12));
+}
+
+// Windows' C library reads the zone once per process; a scan must follow
+// a zone changed while the service runs (here through TZ, which the C
+// library takes over the system's zone).
+TEST_F(LoopFixture, ScanFollowsAZoneChangedWhileRunning) {
+  writeFile(tablePath(), "0 3 * * * fest\n");
+  const std::time_t midnightUtc = localTime(2026, 12, 7, 0, 0, 0);
+  ASSERT_NE(std::localtime(&midnightUtc), nullptr);  // the zone is read now
+  setEnvironment("TZ", "XYZ-3");                     // UTC+3, without tzset
+  scheduler::startScheduler(dir.c_str(), kSimulatedClock, state);
+  ASSERT_TRUE(scheduler::scanTable(state, midnightUtc));
+  EXPECT_EQ(entriesOf("fest").size(), 1u) << "03:00 in the new zone";
+  setTimeZone("UTC0");
 }
 
 TEST_F(LoopFixture, TableMissingThenCreatedThenEdited) {
@@ -259,6 +323,8 @@ TEST_F(LoopFixture, TableMissingThenCreatedThenEdited) {
   EXPECT_EQ(lines[4], "  <*><*><*><*><*><zwei>");
 }
 
+// The programs do not exist: each line gets the entry of a job that did
+// not start.
 TEST_F(LoopFixture, TwoMatchingLinesRunInFileOrderWithTheirOwnEntries) {
   const std::time_t t = localTime(2026, 12, 7, 10, 5, 0);
   writeFile(tablePath(),
@@ -269,9 +335,9 @@ TEST_F(LoopFixture, TwoMatchingLinesRunInFileOrderWithTheirOwnEntries) {
   runUntil(t + 1);
   const auto lines = logLines();
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[1], "Job gestartet am " + stampOf(t));
+  EXPECT_EQ(lines[1], "Jobstart fehlgeschlagen (Fehlercode 2) am " + stampOf(t));
   EXPECT_EQ(lines[2], "  <5><10><*><*><*><erster  lauf>");
-  EXPECT_EQ(lines[3], "Job gestartet am " + stampOf(t));
+  EXPECT_EQ(lines[3], "Jobstart fehlgeschlagen (Fehlercode 2) am " + stampOf(t));
   EXPECT_EQ(lines[4], "  <0-10><*><*><*><*><zweiter>");
 }
 
