@@ -1,0 +1,3 @@
+#include "jobwache/jobwache.h"
+
+int main(int argc, char** argv) { return jobwache::jobwacheMain(argc, argv); }
