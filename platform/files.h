@@ -6,11 +6,12 @@
 namespace platform {
 
 // fopen with the system's text-mode rules: shared with other processes
-// for reading, writing and deletion (an editor may save the table by
-// renaming a new file over it while a job holds the inherited handle),
-// handle inheritable. On failure null, with errno as fopen leaves it and
-// lastError() the system's reason. Paths are Windows-style; the stand-in
-// reads "\" as "/".
+// for reading, writing and deletion (the table may be deleted or renamed
+// away during a scan), and never inherited by a started process (the
+// stand-in: close-on-exec), so that no job holds the table or the log and
+// an editor can rename a new table over it between scans. On failure
+// null, with errno as fopen leaves it and lastError() the system's reason.
+// Paths are Windows-style; the stand-in reads "\" as "/".
 std::FILE* openFile(const char* path, const char* mode);
 
 // fgets for a text-mode stream: reads at most size-1 characters, stops

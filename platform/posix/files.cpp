@@ -2,8 +2,9 @@
 //
 // Sharing needs nothing here: POSIX has no share modes, an editor may
 // rewrite the table and a viewer read the log while the scheduler holds
-// them. Descriptors are inheritable by default (no "e" mode, no
-// O_CLOEXEC), which is what Windows' fopen gives as well; keep it so.
+// them. Every file is opened close-on-exec, as Windows' openFile makes
+// its handles non-inheritable: a job must not hold the table or the log
+// for as long as it runs.
 #include "platform/files.h"
 
 #include <cerrno>
@@ -19,7 +20,13 @@ using posix::kPathSize;
 
 std::FILE* openFile(const char* path, const char* mode) {
   char posixPath[kPathSize];
-  std::FILE* file = posix::toPosixPath(path, posixPath, sizeof posixPath) ? std::fopen(posixPath, mode) : nullptr;
+  char closeOnExec[8];  // the mode and glibc's "e"
+  if (!copyText(closeOnExec, sizeof closeOnExec, mode) || !appendText(closeOnExec, sizeof closeOnExec, "e")) {
+    setLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  std::FILE* file =
+      posix::toPosixPath(path, posixPath, sizeof posixPath) ? std::fopen(posixPath, closeOnExec) : nullptr;
   if (file == nullptr) setLastError(posix::errorFromErrno(errno));
   return file;
 }

@@ -1,20 +1,21 @@
 // Files on Windows: the C library's streams, over a handle opened here.
 //
 // msvcrt's fopen (the runtime MinGW-w64 links) is _fsopen(path, mode,
-// _SH_DENYNO): shared for reading and writing, not for deletion. Jobs
-// inherit the table's handle from the scan that started them and hold it
-// as long as they run, so with fopen an editor that saves by writing a new
-// file and renaming it over the table (the usual safe save) fails for as
-// long as any such job lives, and so do deleting and renaming it. openFile
-// therefore opens the handle itself with all three share flags and hands
-// it to the runtime: _open_osfhandle with the flags the mode asks for
-// (text, append, read-only), then _fdopen with the mode itself. What the
-// stream does is then fopen's: text mode turns CRLF into LF on reading (a
-// lone CR stays) and LF into CRLF on writing, takes Ctrl-Z as the end of
-// the file on reading, and "a" writes at the end whatever the position.
-// The handle is inheritable, as fopen's is. One thing fopen does and
-// this does not: "a+" in text mode cuts a Ctrl-Z off the end of the file;
-// the log never holds one.
+// _SH_DENYNO): shared for reading and writing, not for deletion, and the
+// handle inheritable. openFile opens the handle itself instead, shared for
+// all three, so that the table can be deleted or renamed away during a
+// scan, and not inheritable: no job holds the table or the log once its
+// scan has closed them. Renaming a new file over the table (an editor's
+// safe save, MoveFileExA with MOVEFILE_REPLACE_EXISTING) fails with access
+// denied while anyone holds it, whatever the share flags, so it works
+// between scans only because nobody else does. The handle goes to the
+// runtime: _open_osfhandle with the flags the mode asks for (text, append,
+// read-only), then _fdopen with the mode itself. What the stream does is
+// then fopen's: text mode turns CRLF into LF on reading (a lone CR stays)
+// and LF into CRLF on writing, takes Ctrl-Z as the end of the file on
+// reading, and "a" writes at the end whatever the position. One thing
+// fopen does and this does not: "a+" in text mode cuts a Ctrl-Z off the
+// end of the file; the log never holds one.
 #include "platform/files.h"
 
 #include <cerrno>
@@ -115,11 +116,9 @@ std::FILE* openFile(const char* path, const char* mode) {
     errno = EINVAL;
     return nullptr;
   }
-  SECURITY_ATTRIBUTES inheritable{};
-  inheritable.nLength = sizeof inheritable;
-  inheritable.bInheritHandle = TRUE;
+  // No security attributes: the handle is not inheritable.
   HANDLE handle = CreateFileA(path, request.access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              &inheritable, request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              nullptr, request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     errno = errnoFor(error);

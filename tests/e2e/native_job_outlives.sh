@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # A job goes on running after the service that started it is stopped:
-# stopping ends the scheduler's process, never the jobs it started. Zyklant
+# stopping ends the scheduler's process, never the jobs it started. The job
+# holds neither the table, which was open while the scan started it, nor
+# the log: it inherits no descriptor of the scheduler's. Zyklant
 # as a service of the POSIX stand-in, on a clock 20 times fast (faketime,
 # which the job inherits: its 200 seconds pass in 10).
 set -u
@@ -28,6 +30,11 @@ job_logged() { grep -q '^Job gestartet am' "$install/Horamat.log" 2>/dev/null; }
 expect_true "der lange Job wurde gestartet" wait_for 20 job_logged
 job_running() { pgrep -f "late_marker 200 $install/spaet.txt" >/dev/null; }
 expect_true "der Job laeuft" wait_for 5 job_running
+job_pid=$(pgrep -f "late_marker 200 $install/spaet.txt" | head -n 1)
+held=$(ls -l "/proc/$job_pid/fd" 2>/dev/null)
+expect_true "die offenen Dateien des Jobs sind lesbar" test -n "$held"
+expect_true "der Job haelt die Tabelle nicht" eval '! grep -q "CronTab.txt" <<<"$held"'
+expect_true "der Job haelt das Log nicht" eval '! grep -q "Horamat.log" <<<"$held"'
 
 expect_eq "Stopp meldet gestoppt" "state=1" "$("$ctl" stop Horamat)"
 zyklant_gone() { ! pgrep -f "$install/Zyklant.exe" >/dev/null; }
