@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // always a program.
         FUZZ_CHECK(scheduler::buildJobCommand(line.command, job));
         FUZZ_CHECK(job.argv[0] == job.program && job.program[0] != '\0');
-        FUZZ_CHECK(scheduler::writeJobEntry(gLogPath.c_str(), gScanTime, line));
+        FUZZ_CHECK(scheduler::writeJobEntry(gLogPath.c_str(), gScanTime, line, 0));
       }
     }
     cron::clearMasks(masks);

@@ -26,13 +26,17 @@ bool fileExists(const char* path);
 // Starts the resolved file as a new process and does not wait for it.
 // commandLine is what Windows hands the process (CreateProcessA); argv is
 // the same line in pieces, null-terminated, for systems that take a vector.
-// The process inherits inheritable handles, the environment and the
+// The process inherits no handle of ours, but the environment and the
 // current directory; no creation flags. Handles of the new process are
 // released at once. Returns false (with lastError) when nothing started.
 // The stand-in: the job is a child that the kernel reaps when it ends; a
 // process that starts jobs gets no exit status of any child (waitpid waits
 // for the end and reports ECHILD).
 bool startProcess(const char* file, const char* commandLine, const char* const* argv);
+
+// ExitProcess(code): ends the process at once, all its threads with it.
+// The stand-in's exit status keeps the low 8 bits.
+[[noreturn]] void exitProcess(std::uint32_t code);
 
 // The current folder the Service Control Manager gives a service, which
 // the scheduler never changes: where a job's program named without a path

@@ -45,15 +45,22 @@ bool writeStartEntry(std::FILE* openFile, std::time_t t) {
   return ok;
 }
 
-bool writeJobEntry(const char* logPath, std::time_t t, const cron::CronLine& line) {
+bool writeJobEntry(const char* logPath, std::time_t t, const cron::CronLine& line, std::uint32_t startError) {
   char stamp[kStampSize];
   if (!localStamp(t, stamp)) return false;
+  // The first line: its words, a code of up to ten digits and the stamp.
+  char head[64 + kStampSize];
+  const int n = startError == 0
+                    ? std::snprintf(head, sizeof head, "Job gestartet am %s", stamp)
+                    : std::snprintf(head, sizeof head, "Jobstart fehlgeschlagen (Fehlercode %lu) am %s",
+                                    static_cast<unsigned long>(startError), stamp);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) return false;
   std::FILE* log = platform::openFile(logPath, "a+");
   if (log == nullptr) return false;
   // One fprintf for both lines: a reader of the log never sees half an entry
   // from this side of the stream buffer.
-  bool ok = std::fprintf(log, "Job gestartet am %s  <%s><%s><%s><%s><%s><%s>\n", stamp, line.minute,
-                         line.hour, line.dayOfMonth, line.month, line.dayOfWeek, line.command) > 0;
+  bool ok = std::fprintf(log, "%s  <%s><%s><%s><%s><%s><%s>\n", head, line.minute, line.hour, line.dayOfMonth,
+                         line.month, line.dayOfWeek, line.command) > 0;
   ok = (std::fflush(log) == 0) && ok;
   ok = (std::fclose(log) == 0) && ok;
   return ok;

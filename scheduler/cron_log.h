@@ -1,6 +1,7 @@
 // Horamat.log: the start entry and the two lines of every job entry.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include "scheduler/cron_table.h"
@@ -17,7 +18,10 @@ void formatStamp(const std::tm& t, char (&stamp)[kStampSize]);
 bool writeStartEntry(std::FILE* openFile, std::time_t t);
 
 // Opens the log with "a+", writes the two lines of a job entry, flushes
-// and closes. False when the log does not open or the write fails.
-bool writeJobEntry(const char* logPath, std::time_t t, const cron::CronLine& line);
+// and closes. startError 0: "Job gestartet am <stamp>"; any other code,
+// for a job that did not start: "Jobstart fehlgeschlagen (Fehlercode <n>)
+// am <stamp>". The second line, the fields, is the same for both. False
+// when the log does not open or the write fails.
+bool writeJobEntry(const char* logPath, std::time_t t, const cron::CronLine& line, std::uint32_t startError);
 
 }  // namespace scheduler

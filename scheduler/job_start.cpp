@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/bounded_text.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -107,8 +108,16 @@ bool joinCommandLine(const char* const* argv, char* line, std::size_t size) {
 bool startJob(const char* program, const char* const* argv) {
   char resolved[kResolvedSize];
   char commandLine[kCommandLineSize];
-  if (!resolveProgram(program, resolved, sizeof resolved)) return false;
-  if (!joinCommandLine(argv, commandLine, sizeof commandLine)) return false;
+  // The codes are those CreateProcessA gives for the same faults: the log
+  // tells an administrator why a job did not start.
+  if (!resolveProgram(program, resolved, sizeof resolved)) {
+    platform::setLastError(platform::kErrorFileNotFound);
+    return false;
+  }
+  if (!joinCommandLine(argv, commandLine, sizeof commandLine)) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return false;
+  }
   return platform::startProcess(resolved, commandLine, argv);
 }
 

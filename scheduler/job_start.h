@@ -34,7 +34,9 @@ bool resolveProgramFrom(const char* folder, const char* program, char* resolved,
 bool joinCommandLine(const char* const* argv, char* line, std::size_t size);
 
 // Resolves argv[0]'s program and starts it with the joined command line;
-// does not wait. The result only says whether a process was created.
+// does not wait. False when no process was created, with lastError() the
+// reason: 2 when no file of the program exists, 87 when the command line
+// does not fit, else the system's own code for the refused start.
 bool startJob(const char* program, const char* const* argv);
 
 }  // namespace scheduler

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/errors.h"
+#include "platform/process.h"
 #include "scheduler/scheduler_loop.h"
 #include "settings/install_settings.h"
 
@@ -38,12 +40,24 @@ void serviceMain(std::uint32_t, char**) {
     serviceStatus = {platform::kServiceWin32OwnProcess, platform::kServiceRunning,
                      platform::kServiceAcceptStop, 0, 0, 0, 0};
     statusHandle = platform::registerControlHandler(kServiceName, controlHandler);
-    // Without a handler nothing could ever stop the service: better it
-    // starts no job at all than jobs nobody can stop.
-    if (statusHandle == nullptr) return;
+    // Without a handler nothing could ever stop the service, and no status
+    // can be reported: the process ends, which the Service Control Manager
+    // sees as the service ending unexpectedly (recovery actions fire)
+    // rather than a service that runs for ever and starts nothing.
+    if (statusHandle == nullptr) platform::exitProcess(platform::lastError());
     reportStatus();
   }
-  runScheduler(settings::InstallSettings.path);
+  const std::uint32_t error = runScheduler(settings::InstallSettings.path);
+
+  // The scheduler came back: its log does not open, so it cannot work.
+  // Reported as stopped with the reason, for the Services console, sc
+  // query and recovery actions, unless a stop has been reported already.
+  std::lock_guard<std::mutex> guard(gStatusLock);
+  if (gStopTaken) return;
+  serviceStatus.currentState = platform::kServiceStopped;
+  serviceStatus.controlsAccepted = 0;
+  serviceStatus.win32ExitCode = error;
+  reportStatus();
 }
 
 void controlHandler(std::uint32_t control) {

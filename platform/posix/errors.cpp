@@ -49,8 +49,11 @@ std::uint32_t errorFromErrno(int err) {
     case ENOENT:
     case ENOTDIR: return kErrorFileNotFound;
     case EACCES:
-    case EPERM: return kErrorAccessDenied;
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EPERM:
+    case EISDIR: return kErrorAccessDenied;  // Windows' answer for a folder opened as a file
+    case ENAMETOOLONG: return kErrorFilenameExcedRange;
+    case E2BIG: return kErrorInvalidParameter;  // what CreateProcessA says of a line too long
+    case ENOEXEC: return kErrorBadExeFormat;
     default: return 31;
   }
 }
@@ -75,6 +78,25 @@ bool servicePath(const char* name, const char* leaf, char* out, std::size_t size
   if (name == nullptr || name[0] == '\0' || name[0] == '.' || std::strpbrk(name, "/\\") != nullptr) return false;
   int n = std::snprintf(out, size, "%s/services/%s%s%s", standInRoot(), name, leaf[0] != '\0' ? "/" : "", leaf);
   return n >= 0 && static_cast<std::size_t>(n) < size;
+}
+
+std::uint32_t writeLastStatus(const char* name, const ServiceStatus& status) {
+  char path[kPathSize];
+  if (!servicePath(name, "run/status", path, sizeof path)) return errorFromErrno(ENAMETOOLONG);
+  return replaceFile(path, &status, sizeof status, 0644);
+}
+
+ServiceStatus lastStatus(const char* name) {
+  ServiceStatus status{kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0};
+  char path[kPathSize];
+  const int fd = servicePath(name, "run/status", path, sizeof path) ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0) return status;  // never ran
+  ServiceStatus last{};
+  const bool whole = ::read(fd, &last, sizeof last) == static_cast<ssize_t>(sizeof last);
+  ::close(fd);
+  if (whole && last.currentState == kServiceStopped) return last;
+  status.win32ExitCode = kErrorProcessAborted;  // ended without reporting its stop
+  return status;
 }
 
 bool controlAddress(const char* name, sockaddr_un* address) {

@@ -8,6 +8,7 @@
 //   services/<name>/config       the registration, "key=value" lines
 //   services/<name>/run/control  the running service's dispatcher socket
 //   services/<name>/run/pid      its process id, for tests and scripts
+//   services/<name>/run/status   the status it reported last
 #pragma once
 #include <strings.h>
 #include <sys/types.h>
@@ -40,6 +41,14 @@ std::uint32_t replaceFile(const char* path, const void* data, std::size_t size, 
 // <root>/services/<name>/<leaf>, leaf "" for the folder itself. False when
 // the name could step out of the store or the path does not fit.
 bool servicePath(const char* name, const char* leaf, char* out, std::size_t size);
+
+// run/status: the status a service reported last that the manager keeps
+// once it no longer answers (see service_side.cpp). Windows code.
+std::uint32_t writeLastStatus(const char* name, const ServiceStatus& status);
+// What a query says of a service that does not answer: stopped, with the
+// exit code of the stop it reported, 1067 when its process ended without
+// reporting one, 0 when it never ran.
+ServiceStatus lastStatus(const char* name);
 
 // The address of run/control. sun_path holds about a hundred bytes: a deep
 // root cannot host a service (206).

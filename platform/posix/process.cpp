@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -97,6 +98,8 @@ bool startProcess(const char* file, const char*, const char* const* argv) {
   if (err != 0) setLastError(posix::errorFromErrno(err));
   return err == 0;
 }
+
+void exitProcess(std::uint32_t code) { std::_Exit(static_cast<int>(code & 0xFF)); }
 
 // Where the stand-in starts every service (becomeService).
 bool serviceCurrentFolder(char* folder, std::size_t size) { return copyText(folder, size, "/"); }

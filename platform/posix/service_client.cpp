@@ -177,9 +177,14 @@ bool startService(ScHandle service) {
 }
 
 bool queryServiceStatus(ScHandle service, ServiceStatus* status) {
-  posix::ControlReply reply{kErrorSuccess, {kServiceWin32OwnProcess, kServiceStopped, 0, 0, 0, 0, 0}};
-  if (!ask(nameOf(service), posix::kQueryOnly, &reply) && lastError() != kErrorServiceNotActive) return false;
-  *status = reply.status;
+  posix::ControlReply reply{};
+  if (ask(nameOf(service), posix::kQueryOnly, &reply)) {
+    *status = reply.status;
+    return true;
+  }
+  if (lastError() != kErrorServiceNotActive) return false;
+  *status = posix::lastStatus(nameOf(service));
+  setLastError(kErrorSuccess);
   return true;
 }
 

@@ -4,7 +4,11 @@
 // starter it is connected, runs serviceMain on a thread of its own and
 // serves requests on the calling thread, a control by running the handler
 // there. A reported STOPPED, from whichever thread, shuts the socket down:
-// the dispatcher returns, and nobody gets an answer any more.
+// the dispatcher returns, and nobody gets an answer any more. What the
+// manager remembers of a service that no longer answers is run/status:
+// written start-pending when the dispatcher connects and again with the
+// reported STOPPED, so that a query sees a stop's exit code, or a process
+// that ended without reporting one.
 #include "platform/service_side.h"
 
 #include <cerrno>
@@ -122,10 +126,13 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
   if (error == kErrorSuccess) {
     std::lock_guard<std::mutex> guard(gDispatcher.lock);
     gDispatcher.status = ServiceStatus{kServiceWin32OwnProcess, kServiceStartPending, 0, 0, 0, 0, 0};
+    error = posix::writeLastStatus(serviceName, gDispatcher.status);
     gDispatcher.listenFd = listenFd;
     gServiceMain = serviceMain;
-    error = ::pthread_create(&thread, nullptr, runServiceMain, nullptr) == 0 ? ::pthread_detach(thread)
-                                                                            : kErrorServiceNoThread;
+    if (error == kErrorSuccess) {
+      error = ::pthread_create(&thread, nullptr, runServiceMain, nullptr) == 0 ? ::pthread_detach(thread)
+                                                                              : kErrorServiceNoThread;
+    }
   }
   ssize_t told = ::write(channel, &error, sizeof error);
   (void)told;  // a starter that gave up has ended the service already
@@ -159,8 +166,11 @@ StatusHandle registerControlHandler(const char*, ControlHandlerFunction handler)
 bool setServiceStatus(StatusHandle, const ServiceStatus& status) {
   std::lock_guard<std::mutex> guard(gDispatcher.lock);
   gDispatcher.status = status;
-  if (status.currentState == kServiceStopped) ::shutdown(gDispatcher.listenFd, SHUT_RDWR);
-  return true;
+  if (status.currentState != kServiceStopped) return true;
+  const std::uint32_t error = posix::writeLastStatus(gServiceName, status);
+  ::shutdown(gDispatcher.listenFd, SHUT_RDWR);
+  setLastError(error);
+  return error == kErrorSuccess;
 }
 
 }  // namespace platform

@@ -46,10 +46,12 @@ bool startProcess(const char* file, const char* commandLine, const char* const* 
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
-  // Inheritable handles go along (the job table is one of them during a
-  // scan); environment and current directory are the scheduler's own; a
-  // ".bat" or ".cmd" file is run by the system through its interpreter.
-  if (!CreateProcessA(file, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+  // No handle goes along: a service has no standard handles to pass on,
+  // and a job that inherited the table would hold it for as long as it
+  // runs, so that no editor could rename a new table over it. Environment
+  // and current directory are the scheduler's own; a ".bat" or ".cmd"
+  // file is run by the system through its interpreter.
+  if (!CreateProcessA(file, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &started)) {
     return false;  // GetLastError tells why
   }
@@ -58,6 +60,8 @@ bool startProcess(const char* file, const char* commandLine, const char* const* 
   CloseHandle(started.hProcess);
   return true;
 }
+
+void exitProcess(std::uint32_t code) { ExitProcess(code); }
 
 // Services start in the system folder (C:\Windows\system32), whatever
 // folder their program lies in.

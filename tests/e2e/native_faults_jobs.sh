@@ -127,6 +127,13 @@ expect_true "Programm fehlt (mit Endung): Eintrag jede Minute" test "$(entries_f
 expect_true "Programm fehlt (ohne Endung): Eintrag jede Minute" test "$(entries_for "gibtsnicht eins zwei>")" -eq "$logged"
 expect_true "nicht ausfuehrbar: Eintrag jede Minute" test "$(entries_for "nichtausfuehrbar.exe")" -eq "$logged"
 expect_true "nicht ausfuehrbar: lief nie" test ! -e "$install/nie.txt"
+# Their entries say so, with the reason: 2 no file (/bin/true too: a name
+# without a dot gets a suffix, and /bin/true.exe does not exist), 5
+# access denied.
+heads() { local n; n=$(grep -c "^$1 am " "$install/Horamat.log"); echo "${n:-0}"; }
+expect_eq "Programm fehlt: Jobstart fehlgeschlagen (2)" $((3 * logged)) "$(heads 'Jobstart fehlgeschlagen (Fehlercode 2)')"
+expect_eq "nicht ausfuehrbar: Jobstart fehlgeschlagen (5)" "$logged" "$(heads 'Jobstart fehlgeschlagen (Fehlercode 5)')"
+expect_eq "gestartete Jobs: Job gestartet" $((logged + hangers)) "$(heads 'Job gestartet')"
 expect_true "endet sofort: Eintrag jede Minute" test "$(entries_for "<*><*><*><*><*></bin/true>")" -eq "$logged"
 expect_eq "Haenger: 1000 Eintraege" $hangers "$(entries_for "/haenger ")"
 expect_eq "keine Meldung der Sanitizer" "" "$(cat "$work"/sanitizer* 2>/dev/null | head -20)"

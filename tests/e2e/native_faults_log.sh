@@ -3,7 +3,8 @@
 # stand-in and a clock running 20 times fast (a minute in 3 s):
 # - the log cannot be opened at start (a folder of that name; the service
 #   under an account that may not write the installation folder): the
-#   scheduler does nothing at all, and the service still stops;
+#   scheduler does nothing at all, and the service reports itself stopped
+#   with the system's code of the failed open (5) as its exit code;
 # - the log becomes unwritable while it runs (replaced by a folder, or the
 #   disk full: /dev/full through a symbolic link): jobs go on starting
 #   every minute, the scheduler keeps running, and entries come again once
@@ -25,21 +26,24 @@ entries() { count '^Job gestartet am' "$log"; }
 runs_at_least() { [ "$(job_runs)" -ge "$1" ]; }
 entries_at_least() { [ "$(entries)" -ge "$1" ]; }
 state() { "$ctl" query Horamat | sed -n 's/^state=//p'; }
+exit_code() { "$ctl" exitcode Horamat | sed -n 's/^exit=//p'; }
+stopped() { [ "$(state)" = 1 ]; }
 start_service() { start_clocked '@2026-12-07 10:00:50 x20'; }
 stop_service() { "$ctl" stop Horamat >/dev/null && stop_clock; }
 "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
 
-# --- At start, a folder where the log should be: nothing happens.
+# --- At start, a folder where the log should be: nothing happens, and the
+# service says so.
 mkdir "$log"
 expect_true "Log ein Ordner: Dienst startet" start_service
 pid=$(service_pid)
+expect_true "Log ein Ordner: Dienst meldet gestoppt" wait_for 10 stopped
+expect_eq "Log ein Ordner: Exitcode der Fehler des Oeffnens" 5 "$(exit_code)"
+expect_true "Log ein Ordner: Prozess beendet" wait_for 10 pid_gone "$pid"
 sleep 7  # more than two minutes of the fast clock
 expect_eq "Log ein Ordner: kein Job lief" 0 "$(job_runs)"
 expect_eq "Log ein Ordner: nichts geschrieben" "" "$(ls -A "$log")"
-expect_eq "Log ein Ordner: Dienst meldet weiter laufend" 4 "$(state)"
-expect_true "Log ein Ordner: Prozess lebt" kill -0 "$pid"
-expect_true "Log ein Ordner: Dienst stoppt" stop_service
-expect_true "Log ein Ordner: Prozess beendet" wait_for 10 pid_gone "$pid"
+stop_clock
 rmdir "$log"
 
 # --- At start, an installation folder the service's account may not write
@@ -52,11 +56,13 @@ if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1; then
   expect_true "Ordner schreibgeschuetzt: Dienst startet" start_service
   pid=$(service_pid)
   expect_eq "Ordner schreibgeschuetzt: laeuft als nobody" nobody "$(ps -o user= -p "$pid" | tr -d ' ')"
+  expect_true "Ordner schreibgeschuetzt: Dienst meldet gestoppt" wait_for 10 stopped
+  expect_eq "Ordner schreibgeschuetzt: Exitcode Zugriff verweigert" 5 "$(exit_code)"
+  expect_true "Ordner schreibgeschuetzt: Prozess beendet" wait_for 10 pid_gone "$pid"
   sleep 7
   expect_eq "Ordner schreibgeschuetzt: kein Job lief" 0 "$(job_runs)"
   expect_true "Ordner schreibgeschuetzt: kein Log" test ! -e "$log"
-  expect_true "Ordner schreibgeschuetzt: Dienst stoppt" stop_service
-  expect_true "Ordner schreibgeschuetzt: Prozess beendet" wait_for 10 pid_gone "$pid"
+  stop_clock
   chown root "$key"
   "$ctl" delete Horamat >/dev/null
   "$ctl" create Horamat "$install\\Zyklant.exe" >/dev/null
@@ -67,6 +73,8 @@ fi
 # --- Unwritable while running.
 expect_true "laufend: Dienst startet" start_service
 pid=$(service_pid)
+expect_eq "laufend: Dienst laeuft" 4 "$(state)"
+expect_eq "laufend: Exitcode 0" 0 "$(exit_code)"
 expect_true "laufend: Eintraege kommen" wait_for 20 entries_at_least 2
 
 # outage <n> <name> <how to break the log> <what holds during it> <how to mend it>

@@ -29,7 +29,7 @@ fi
 # in place of ours, and log elsewhere.
 wine_drop_service
 wine_installation horamat_dst "$bin" Zyklant.exe idle_wait.exe
-# The program is not there: the entry is logged all the same, and no job
+# The program is not there: each scan logs the failed start, and no job
 # process costs time on the fast clock.
 printf '* * * * * %s\\fehlt.exe\r\n' "$winstall" > "$install/CronTab.txt"
 session=
@@ -82,7 +82,10 @@ assert lines[-1] == "", "log ends inside an entry"
 assert lines[0].startswith("Horamat gestartet am: ") and lines[0].endswith(":00 2026"), lines[0]
 body = lines[1:-1]
 assert len(body) % 2 == 0, "torn entry"
-stamps = [s[len("Job gestartet am "):] for s in body[0::2]]
+# The program is missing: each scan logs a failed start.
+head = "Jobstart fehlgeschlagen (Fehlercode 2) am "
+assert all(s.startswith(head) for s in body[0::2]), body[0::2][:3]
+stamps = [s[len(head):] for s in body[0::2]]
 assert all(f == "  <*><*><*><*><*><C:\\horamat_dst\\fehlt.exe>" for f in body[1::2]), body[1::2][:3]
 assert all(s[-7:-5] in ("00", "01", "02") for s in stamps), "scan late in its minute: %s" % stamps
 minutes = [s[:-8] + s[-5:] for s in stamps]  # the stamp without its seconds

@@ -15,4 +15,9 @@ std::uint32_t replaceFile(const char* from, const char* to);
 // The stand-in has no share modes: there it only says whether it opens.
 std::uint32_t openUnshared(const char* path);
 
+// What an editor does that shares a file with nobody: opens path (made
+// if missing) shared with nobody, calls ready, and holds it for seconds.
+// 0, or the system's error code of the open. The stand-in only opens it.
+std::uint32_t holdUnshared(const char* path, std::uint32_t seconds, void (*ready)());
+
 }  // namespace testsupport

@@ -49,6 +49,16 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return (fs::path(dir) / name).string();
 }
 
+std::string jobEntryStamp(const std::string& line) {
+  static const std::string started = "Job gestartet am ";
+  static const std::string failed = "Jobstart fehlgeschlagen (Fehlercode ";
+  if (line.rfind(started, 0) == 0) return line.substr(started.size());
+  if (line.rfind(failed, 0) != 0) return "";
+  const std::string::size_type digits = line.find_first_not_of("0123456789", failed.size());
+  if (digits == failed.size() || digits == std::string::npos || line.compare(digits, 5, ") am ") != 0) return "";
+  return line.substr(digits + 5);
+}
+
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::string::size_type start = 0;

@@ -20,6 +20,11 @@ bool pathExists(const std::string& path);
 // Joins folder and name with the platform's separator.
 std::string joinPath(const std::string& dir, const std::string& name);
 std::vector<std::string> splitLines(const std::string& text);
+// The stamp (without its newline) of the first line of a job entry,
+// "Job gestartet am <stamp>" or, for a job that did not start,
+// "Jobstart fehlgeschlagen (Fehlercode <n>) am <stamp>"; "" for any other
+// line.
+std::string jobEntryStamp(const std::string& line);
 
 // The loop's clock in tests: time in milliseconds, advanced only by the
 // loop's own sleeps, which may overshoot by a fixed amount and a random

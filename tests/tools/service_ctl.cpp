@@ -2,6 +2,7 @@
 // registry key, on both targets:
 //   service_ctl create <name> <program path> [<account> <password>]
 //   service_ctl start|stop|pause|continue|interrogate|query|delete <name>
+//   service_ctl exitcode <name>         the Win32 exit code a query reports
 //   service_ctl hold <name> <seconds>   keeps a handle open, as the
 //                                       Services console does
 //   service_ctl pid <name>              the running service's process id
@@ -108,6 +109,12 @@ int main(int argc, char** argv) {
       } else if (std::strcmp(command, "query") == 0) {
         if (platform::queryServiceStatus(service, &status)) {
           std::printf("state=%lu\n", static_cast<unsigned long>(status.currentState));
+        } else {
+          rc = fail("query");
+        }
+      } else if (std::strcmp(command, "exitcode") == 0) {
+        if (platform::queryServiceStatus(service, &status)) {
+          std::printf("exit=%lu\n", static_cast<unsigned long>(status.win32ExitCode));
         } else {
           rc = fail("query");
         }

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kJobStampPrefix = "Job gestartet am ";
 constexpr const char* kFieldsPrefix = "  <*><*><*><*><*><";
 
 struct FaultScan : ::testing::Test {
@@ -50,7 +49,7 @@ struct FaultScan : ::testing::Test {
     std::vector<std::string> out;
     const auto lines = splitLines(readFile(log));
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-      if (lines[i].rfind(kJobStampPrefix, 0) != 0) continue;
+      if (jobEntryStamp(lines[i]).empty()) continue;
       const std::string& fields = lines[i + 1];
       EXPECT_EQ(fields.rfind(kFieldsPrefix, 0), 0u) << fields;
       EXPECT_EQ(fields.back(), '>') << fields;

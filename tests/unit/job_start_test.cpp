@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/errors.h"
 #include "scheduler/job_start.h"
 #include "tests/support/test_support.h"
 
@@ -169,8 +170,35 @@ TEST_F(ScratchDir, ABatchFileIsStartedLikeAProgram) {
   EXPECT_NE(waitForFile(marker).find("gelaufen"), std::string::npos);
 }
 
-TEST_F(ScratchDir, AMissingProgramStartsNothing) {
-  const std::string written = winPath("fehlt");
-  const char* argv[] = {written.c_str(), nullptr};
-  EXPECT_FALSE(scheduler::startJob(argv[0], argv));
+// A start that fails says why, in the codes CreateProcessA gives, for the
+// log entry of a job that did not start.
+TEST_F(ScratchDir, AFailedStartSaysWhy) {
+  fs::create_directory(joinPath(dir, "ordner.exe"));
+  const std::string program = joinPath(dir, "job.exe");
+  fs::copy_file(markerProgram(), program);
+  fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
+  const std::string longPiece(300, 'x');  // two of them overflow the joined line
+  // Windows (and the stand-in) refuse to start a folder with 5; Wine,
+  // whose CreateProcessA opens it as no image at all, with 6.
+  const struct {
+    std::string program;
+    const char* argument;
+    std::uint32_t error;
+    std::uint32_t alsoUnderWine;
+    const char* why;
+  } cases[] = {
+      {winPath("fehlt"), nullptr, 2, 2, "no file by any suffix"},
+      {winPath("fehlt.exe"), nullptr, 2, 2, "no file of a name with a dot"},
+      {winPath("ordner.exe"), nullptr, 5, 6, "a folder"},
+      {winPath("ordner"), nullptr, 5, 6, "a folder found by the suffix trial"},
+      {winPath("job"), longPiece.c_str(), 87, 87, "a command line too long"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const char* argv[] = {c.program.c_str(), c.argument, c.argument, nullptr};
+    platform::setLastError(0);
+    EXPECT_FALSE(scheduler::startJob(argv[0], argv));
+    const std::uint32_t error = platform::lastError();
+    EXPECT_TRUE(error == c.error || error == c.alsoUnderWine) << error;
+  }
 }

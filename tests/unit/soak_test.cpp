@@ -22,7 +22,6 @@ using namespace testsupport;
 namespace {
 
 constexpr int kDays = 30;
-constexpr const char* kJobStampPrefix = "Job gestartet am ";
 
 // True when the C library knows the European rules: 00:30 and 01:30 UTC on
 // 25 October 2026 are both 02:30 in Berlin, and 01:30 UTC on 29 March is 03:30.
@@ -110,8 +109,9 @@ TEST(Soak, ThirtyDaysScanEveryLocalMinuteOnce) {
     std::map<std::string, int> logged;
     long entries = 0;
     for (const std::string& line : splitLines(readFile(joinPath(dir, "Horamat.log")))) {
-      if (line.rfind(kJobStampPrefix, 0) == 0) {
-        ++logged[minuteOfStamp(line.substr(std::strlen(kJobStampPrefix)))];
+      const std::string stamp = jobEntryStamp(line);
+      if (!stamp.empty()) {
+        ++logged[minuteOfStamp(stamp)];
         ++entries;
       }
     }

@@ -253,6 +253,7 @@ TEST_F(StandInServiceTest, ServiceProcessIsDetachedAndItsDeathMeansStopped) {
   ASSERT_GT(pid, 0);
   ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
   EXPECT_TRUE(waitForState(service, platform::kServiceStopped, &status));
+  EXPECT_EQ(status.win32ExitCode, platform::kErrorProcessAborted) << "ended without reporting its stop";
   ASSERT_TRUE(platform::startService(service)) << platform::lastError();
   EXPECT_TRUE(waitForState(service, platform::kServiceRunning, &status));
 }

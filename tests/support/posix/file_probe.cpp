@@ -27,4 +27,13 @@ std::uint32_t openUnshared(const char* path) {
   return 0;
 }
 
+std::uint32_t holdUnshared(const char* path, std::uint32_t seconds, void (*ready)()) {
+  const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return errorFromErrno(errno);
+  ready();
+  sleep(seconds);
+  close(fd);
+  return 0;
+}
+
 }  // namespace testsupport
