@@ -63,3 +63,7 @@ endforeach()
 if(TEST e2e_wine_dst)
   set_tests_properties(e2e_wine_dst PROPERTIES TIMEOUT 900)
 endif()
+
+# Jobwache's tests start the program itself and a job program of the tests.
+target_link_libraries(jobwache_test PRIVATE horamat_jobwache)
+add_dependencies(jobwache_test Jobwache watch_job)
