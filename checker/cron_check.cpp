@@ -47,17 +47,6 @@ struct Summary {
 constexpr bool isHint(Finding f) { return f >= Finding::BothDayFields; }
 constexpr bool isWritable(Finding f) { return f >= Finding::WritableTable && f <= Finding::WritableProgramFolder; }
 
-// The text for the console: no newline, and no control character that
-// would garble the report (a lone CR stays in a line, as Windows keeps it).
-void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
-  std::size_t n = 0;
-  for (; n < sizeof out - 1 && text[n] != '\0' && text[n] != '\n'; ++n) {
-    const unsigned char c = static_cast<unsigned char>(text[n]);
-    out[n] = (c < 0x20 && c != '\t') || c == 0x7F ? '?' : text[n];
-  }
-  out[n] = '\0';
-}
-
 // The log's stamp of t, without its newline.
 struct Stamp {
   char text[scheduler::kStampSize] = "";
@@ -151,6 +140,15 @@ void addCommandFindings(const CheckOptions& options, LineReport& report) {
   char resolved[kAuditPathSize] = "";
   const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
   if (options.audit != nullptr && resolved[0] != '\0') auditProgram(*options.audit, resolved, found, report.findings);
+  // The service's session has no screen: a window there is seen by no one
+  // and closed by no one, and its program may wait for ever.
+  if (found && imageKind(resolved) == ImageKind::Window)
+    suggest(addFinding(report.findings, Finding::WindowProgram,
+                       "Programm \"%s\" oeffnet Fenster (ein Windows-Programm, kein Konsolenprogramm): der Dienst "
+                       "startet es unsichtbar in Sitzung 0, wo niemand es sieht, bedient oder schliesst; endet es "
+                       "nicht von selbst, laeuft es fuer immer",
+                       job.program),
+            "ein Konsolenprogramm oder ein Skript (.bat, .cmd) starten, das ohne Eingabe von selbst endet");
   if (found) return;
   Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
                          job.program);
@@ -248,6 +246,16 @@ void printSummary(std::FILE* out, const Summary& summary) {
 
 }  // namespace
 
+// A lone CR stays in a line, as Windows keeps it, and is shown as "?".
+void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text) {
+  std::size_t n = 0;
+  for (; n < sizeof out - 1 && text[n] != '\0' && text[n] != '\n'; ++n) {
+    const unsigned char c = static_cast<unsigned char>(text[n]);
+    out[n] = (c < 0x20 && c != '\t') || c == 0x7F ? '?' : text[n];
+  }
+  out[n] = '\0';
+}
+
 void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options, LineReport& report) {
   report = LineReport{};
   report.where = where;
@@ -299,6 +307,7 @@ int checkTable(const char* path, const CheckOptions& options, std::FILE* out) {
   Summary summary;
   FindingList tableFindings;
   if (options.audit != nullptr) auditTable(*options.audit, path, tableFindings);
+  if (options.serviceTimeZone) checkServiceTimeZone(tableFindings);
   if (mark == cron::TableMark::Utf8)
     addFinding(tableFindings, Finding::Utf8Mark,
                "die Tabelle beginnt mit der UTF-8-Markierung (BOM, Notepads \"UTF-8 mit BOM\"); der Dienst "
@@ -394,6 +403,7 @@ int cronCheckMain(int argc, char** argv) {
   static ClockChanges changes;
   findClockChanges(options.from, changes);
   options.changes = &changes;
+  options.serviceTimeZone = true;
 
   const int code = checkTable(path, options, stdout);
   std::fflush(stdout);

@@ -35,7 +35,8 @@ enum class Finding {
   Step, Name, RangeNotAscending, AboveMaximum, Negative, NotANumber, StarInList,
   StepIgnored, RestIgnored,
   SundayAsSeven, NoDayZero, NoMonthZero, NoSuchDate,
-  NoStartWithinSearch, HashNotFirst, OverlongPiece, ProgramNotFound, HighBytes, Utf16Table,
+  NoStartWithinSearch, HashNotFirst, OverlongPiece, ProgramNotFound, WindowProgram, HighBytes, Utf16Table,
+  TimeZoneVariable,
   WritableTable, WritableTableFolder, WritableProgram, WritableProgramFolder, AccessUnknown,
   BothDayFields, LeapYearsOnly, Utf8Mark, ClockChange
 };
@@ -124,6 +125,16 @@ void auditTable(Audit& audit, const char* tablePath, FindingList& findings);
 // someone could still put it.
 void auditProgram(Audit& audit, const char* programPath, bool found, FindingList& findings);
 
+// What the Windows loader makes of a program file: an image of the
+// graphical subsystem (a program with windows), another image, or none at
+// all (a script, any other file, one too short to tell).
+enum class ImageKind { NoImage, Window, NoWindow };
+ImageKind imageKind(const char* path);
+
+// TZ where the service would find it: in the machine's environment, or in
+// its own registration's Environment value.
+void checkServiceTimeZone(FindingList& findings);
+
 enum class LineKind { Comment, Skipped, Used };
 enum class SkipReason { None, Empty, FewerThanFiveFields, NoCommand };
 
@@ -142,6 +153,7 @@ struct CheckOptions {
   const char* serviceFolder;    // where the service looks for a program without a path
   Audit* audit;                 // nullptr: not asked
   const ClockChanges* changes;  // nullptr: not asked
+  bool serviceTimeZone;         // false: not asked
 };
 
 struct LineReport {
@@ -156,6 +168,10 @@ struct LineReport {
   std::array<std::time_t, kMaxStarts> starts;
   FindingList findings;
 };
+
+// The text for the console: no newline, and no control character that
+// would garble the report.
+void copyForDisplay(char (&out)[cron::kLineBufferSize], const char* text);
 
 void checkLine(const char* pieceText, const PieceInfo& where, const CheckOptions& options, LineReport& report);
 

@@ -544,6 +544,169 @@ TEST_F(CheckerTest, NotepadEncodings) {
   }
 }
 
+namespace {
+
+void put16(std::string& image, std::size_t at, unsigned value) {
+  image[at] = static_cast<char>(value & 0xFF);
+  image[at + 1] = static_cast<char>(value >> 8 & 0xFF);
+}
+
+// A program file's first bytes as a linker writes them, as far as the
+// loader's first look goes: "MZ", at 0x3C the offset of "PE\0\0", the file
+// header (machine, the optional header's size at 16), then the optional
+// header with its magic and, at 68, the subsystem.
+std::string peImage(unsigned magic, unsigned subsystem) {
+  constexpr std::size_t at = 0x80;
+  const unsigned optionalSize = magic == 0x20B ? 240 : 224;
+  std::string image(at + 24 + optionalSize, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  put16(image, 0x3C, at);
+  image.replace(at, 4, std::string("PE\0\0", 4));
+  put16(image, at + 4, magic == 0x20B ? 0x8664 : 0x14C);
+  put16(image, at + 4 + 16, optionalSize);
+  put16(image, at + 24, magic);
+  put16(image, at + 24 + 68, subsystem);
+  return image;
+}
+
+}  // namespace
+
+// Only an image of the graphical subsystem (2) opens windows; a console
+// image (3), another subsystem, a script or a file too short to tell does
+// not count as one.
+TEST_F(CheckerTest, ImageKindIsTheSubsystemOfThePeHeader) {
+  using checker::ImageKind;
+  const std::string gui = peImage(0x20B, 2);
+  std::string farHeader = gui;
+  put16(farHeader, 0x3C, 0x7000);  // beyond the file's end
+  std::string notPe = gui;
+  notPe[0x81] = 'X';
+  std::string romImage = gui;
+  put16(romImage, 0x80 + 24, 0x107);
+  std::string shortOptional = gui;
+  put16(shortOptional, 0x80 + 4 + 16, 68);  // ends before the subsystem
+  const struct {
+    std::string content;
+    ImageKind kind;
+    const char* why;
+  } cases[] = {
+      {gui, ImageKind::Window, "PE32+, graphical"},
+      {peImage(0x10B, 2), ImageKind::Window, "PE32, graphical"},
+      {peImage(0x20B, 3), ImageKind::NoWindow, "PE32+, console"},
+      {peImage(0x10B, 3), ImageKind::NoWindow, "PE32, console"},
+      {peImage(0x20B, 1), ImageKind::NoWindow, "native"},
+      {gui.substr(0, 0x80 + 24 + 69), ImageKind::NoImage, "cut inside the subsystem field"},
+      {gui.substr(0, 0x30), ImageKind::NoImage, "cut inside the DOS header"},
+      {"MZ", ImageKind::NoImage, "only the mark"},
+      {"@echo off\r\nexit /b 0\r\n", ImageKind::NoImage, "a batch file"},
+      {"", ImageKind::NoImage, "an empty file"},
+      {farHeader, ImageKind::NoImage, "header offset beyond the end"},
+      {notPe, ImageKind::NoImage, "no PE signature (an old NE or LE program)"},
+      {romImage, ImageKind::NoImage, "no PE32 or PE32+ magic"},
+      {shortOptional, ImageKind::NoImage, "optional header too short"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const std::string path = joinPath(dir, "prog.exe");
+    writeFile(path, c.content);
+    EXPECT_EQ(checker::imageKind(path.c_str()), c.kind);
+  }
+  EXPECT_EQ(checker::imageKind(joinPath(dir, "fehlt.exe").c_str()), ImageKind::NoImage);
+}
+
+// A job whose program has windows gets a warning with what to start
+// instead; a console program and a script none.
+TEST_F(CheckerTest, AProgramWithWindowsIsWarnedOf) {
+  writeFile(joinPath(dir, "fenster.exe"), peImage(0x20B, 2));
+  writeFile(joinPath(dir, "konsole.exe"), peImage(0x20B, 3));
+  writeFile(joinPath(dir, "skript.bat"), "@echo off\r\n");
+  const auto& report = check("0 12 * * * fenster /x\n");
+  ASSERT_EQ(kinds(report.findings, true), std::vector<Finding>{Finding::WindowProgram});
+  EXPECT_STREQ(report.findings.items[0].message,
+               "Programm \"fenster\" oeffnet Fenster (ein Windows-Programm, kein Konsolenprogramm): der Dienst "
+               "startet es unsichtbar in Sitzung 0, wo niemand es sieht, bedient oder schliesst; endet es nicht von "
+               "selbst, laeuft es fuer immer");
+  EXPECT_STREQ(report.findings.items[0].suggestion,
+               "ein Konsolenprogramm oder ein Skript (.bat, .cmd) starten, das ohne Eingabe von selbst endet");
+  for (const char* program : {"konsole", "konsole.exe", "skript"}) {
+    SCOPED_TRACE(program);
+    EXPECT_EQ(kinds(check(std::string("0 12 * * * ") + program + "\n").findings, true), std::vector<Finding>{});
+  }
+}
+
+// TZ where the service would see it, in the stand-in's registry: the
+// machine's environment and the service's own Environment value (strings
+// each with its zero, one zero more at the end), the name in any case; an
+// empty TZ is none. Under Windows the registry is the machine's own:
+// wine_croncheck.sh sets these values in its prefix instead.
+TEST_F(CheckerTest, TimeZoneVariableOfTheService) {
+  const std::string root = useScratchPlatformRoot();
+  if (root.empty()) GTEST_SKIP() << "the machine's own registry";
+  const char* machineKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+  const char* serviceKey = "SYSTEM\\CurrentControlSet\\Services\\Horamat";
+  const std::string machine = "TZ=CET-1CEST ist fuer den ganzen Rechner gesetzt";
+  const std::string own = " ist in der Umgebung des Dienstes gesetzt";
+  const struct {
+    const char* machineTz;  // nullptr: no such value
+    std::string environment;
+    std::vector<std::string> said;
+    const char* why;
+  } cases[] = {
+      {nullptr, "", {}, "neither"},
+      {"CET-1CEST", "", {machine}, "the machine's"},
+      {"", "", {}, "the machine's, empty"},
+      {nullptr, std::string("PATH=C:\\x\0TZ=EST5EDT\0\0", 22), {"TZ=EST5EDT" + own}, "the service's, second"},
+      {nullptr, std::string("tz=GMT0\0\0", 9), {"TZ=GMT0" + own}, "the service's, lower case"},
+      {nullptr, std::string("TZX=1\0XTZ=2\0TZ=\0\0", 17), {}, "other names, and an empty TZ"},
+      {"CET-1CEST", std::string("TZ=UTC0\0\0", 9), {machine, "TZ=UTC0" + own}, "both"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    platform::regDeleteKey(machineKey);
+    platform::regDeleteKey(serviceKey);
+    if (c.machineTz != nullptr) {
+      ASSERT_EQ(platform::regWriteValue(machineKey, "TZ", c.machineTz,
+                                        static_cast<std::uint32_t>(std::strlen(c.machineTz) + 1)),
+                0);
+    }
+    if (!c.environment.empty()) {
+      ASSERT_EQ(platform::regWriteValue(serviceKey, "Environment", c.environment.data(),
+                                        static_cast<std::uint32_t>(c.environment.size())),
+                0);
+    }
+    checker::FindingList list;
+    checker::checkServiceTimeZone(list);
+    ASSERT_EQ(list.count, static_cast<int>(c.said.size()));
+    for (std::size_t i = 0; i < c.said.size(); ++i) {
+      EXPECT_EQ(list.items[i].finding, Finding::TimeZoneVariable);
+      EXPECT_NE(std::string(list.items[i].message).find(c.said[i]), std::string::npos) << list.items[i].message;
+    }
+  }
+
+  // In the report it heads the table's warnings; the jobs run all the
+  // same, only at other hours, so the exit code stays.
+  platform::regDeleteKey(serviceKey);
+  ASSERT_EQ(platform::regWriteValue(machineKey, "TZ", "CET-1CEST", 10), 0);
+  writeFile(joinPath(dir, "job.exe"), "x");
+  options.serviceTimeZone = true;
+  const auto [code, text] = runTable("0 12 * * * job\n");
+  EXPECT_EQ(code, checker::kExitAllRun);
+  EXPECT_NE(text.find("\nWarnung: Umgebungsvariable TZ=CET-1CEST ist fuer den ganzen Rechner gesetzt "
+                      "(HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment, Wert "
+                      "TZ): mit TZ rechnet die C-Laufzeit des Dienstes die Ortszeit nach TZ statt nach der Zeitzone "
+                      "von Windows, die Sommerzeit immer nach den Regeln der USA; Auftraege starten dann einige "
+                      "Wochen im Jahr (bei einem TZ, das sie nicht versteht, immer) zur falschen Stunde\n  Vorschlag: "
+                      "TZ entfernen: reg delete \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session "
+                      "Manager\\Environment\" /v TZ /f, dann Windows neu starten; der Dienst folgt dann der Zeitzone "
+                      "des Systems\n\nZeile 1: benutzt"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("1 benutzt, davon 0 laufen nie; 1 Warnung, 0 Hinweise."), std::string::npos) << text;
+  platform::regDeleteKey(machineKey);
+  removeTree(root);
+}
+
 // Starts in an hour that the time zone skips or repeats within the next
 // year, with the dates: in Europe/Berlin 02:00-02:59 on the last Sundays
 // of March and October.
