@@ -13,7 +13,8 @@ long regOpenKeyFullAccess(const char* subKey, RegKey* key);
 long regOpenKeyPlain(const char* subKey, RegKey* key);
 // RegQueryValueExA(key, name, 0, no type wanted, data, size). On entry
 // *size is the capacity of data; on return the data size, terminator
-// included for strings. A value larger than the capacity gives 234.
+// included for strings stored with one (every string a script writes,
+// even with the text's length). A value larger than the capacity gives 234.
 long regQueryValue(RegKey key, const char* name, unsigned char* data, std::uint32_t* size);
 void regCloseKey(RegKey key);
 

@@ -14,11 +14,12 @@ namespace {
 
 // The work buffer is zero-filled before the query, and the value is taken
 // as the string it then holds. The data size the query reports plays no
-// part: Windows does not count a terminator that was never stored (a
-// script that writes Path with the text's length), and such a value,
-// shorter than the buffer, still ends at the zeros behind it. Only a value
-// that fills all 256 bytes without a zero has no end; every string
-// function after this would read past the buffer.
+// part. A script that writes Path with the text's length, without its
+// zero, gets one stored all the same (Windows and Wine alike); a value
+// really stored without one is reported at its exact length and, shorter
+// than the buffer, still ends at the zeros behind it. Only a value that
+// fills all 256 bytes without a zero has no end; every string function
+// after this would read past the buffer.
 bool holdsString(const char* buffer) { return std::memchr(buffer, '\0', kValueSize) != nullptr; }
 
 }  // namespace
@@ -61,9 +62,10 @@ int readInstallSettingsWith(ValueQuery query, Variant variant, DiagnosticLine di
   std::memcpy(InstallSettings.path, buffer, std::strlen(buffer) + 1);
 
   // Version lands in the same buffer, not cleared again: a value stored
-  // with its terminator brings it along. One stored without (Windows then
-  // reports the text's length) ends at its reported size, and not at the
-  // rest of the path that still lies behind it.
+  // with its terminator brings it along. One really stored without is
+  // reported at the text's length; Windows and Wine add a zero behind it
+  // when the buffer has room, and so does this for a query that does not,
+  // so that it never runs on into the rest of the path behind it.
   size = kValueSize;
   result = query(key, "Version", reinterpret_cast<unsigned char*>(buffer), &size);
   if (result == 0 && size < kValueSize) buffer[size] = '\0';

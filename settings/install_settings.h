@@ -40,8 +40,8 @@ int readInstallSettings(Variant variant, DiagnosticLine diagnostic = DiagnosticL
 
 // The registry query readInstallSettings asks, as platform::regQueryValue
 // has it. readInstallSettingsWith lets a test hand in a query that answers
-// as Windows does where the registry at hand cannot (Wine counts a
-// terminator that was never stored; Windows does not).
+// as no registry at hand can be made to: a value without terminator that
+// gets none added even where the buffer has room.
 using ValueQuery = decltype(&platform::regQueryValue);
 int readInstallSettingsWith(ValueQuery query, Variant variant, DiagnosticLine diagnostic);
 

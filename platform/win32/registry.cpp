@@ -22,9 +22,10 @@ long regOpenKeyPlain(const char* subKey, RegKey* key) {
   return result;
 }
 
-// A string stored without terminator comes back without one when it
-// fills the buffer exactly: success, and the caller must not read past
-// *size bytes.
+// A string really stored without terminator is reported at its exact
+// length; with a byte to spare in the buffer one is added behind it (not
+// counted), but when it fills the buffer exactly none: success, and the
+// caller must not read past *size bytes.
 long regQueryValue(RegKey key, const char* name, unsigned char* data, std::uint32_t* size) {
   DWORD capacity = (size != nullptr) ? *size : 0;
   LONG result = RegQueryValueExA(static_cast<HKEY>(key), name, nullptr, nullptr, data,

@@ -15,10 +15,11 @@ constexpr std::size_t kMaxValueSize = 4096;
 
 long regWriteValue(const char* subKey, const char* name, const void* data, std::uint32_t size) {
   if (size > kMaxValueSize) return ERROR_INVALID_PARAMETER;
-  // RegSetValueExA "helps" with strings: when the byte after the given
-  // size is 0 and the last one is not, it stores that terminator too, and
-  // reads past the caller's data to find out. A copy with a non-zero byte
-  // behind the data keeps the value exactly `size` bytes long.
+  // RegSetValueExA "helps" with strings, on Windows as on Wine (and
+  // RegSetValueExW alike): when the byte after the given size is 0 and the
+  // last one is not, it stores that terminator too, and reads past the
+  // caller's data to find out. A copy with a non-zero byte behind the data
+  // keeps the value exactly `size` bytes long.
   std::array<unsigned char, kMaxValueSize + 1> copy{};
   if (size > 0) std::memcpy(copy.data(), data, size);
   copy[size] = 0xFF;
