@@ -528,7 +528,14 @@ std::uint32_t writeAccess(const char* path) {
   if (folderExists(path)) {
     char probe[kTextSize];
     if (!format(probe, sizeof probe, "%s\\Echtprobe-%lu.tmp", path, GetTickCount())) return ERROR_BUFFER_OVERFLOW;
-    opened = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // Not FILE_FLAG_DELETE_ON_CLOSE: it asks for the right to delete as
+    // well, and a user who may create but not delete would look refused.
+    opened = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (opened != INVALID_HANDLE_VALUE) {
+      CloseHandle(opened);
+      DeleteFileA(probe);  // else the cleaning up at the end takes it
+      return 0;
+    }
   } else {
     opened = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, 0, nullptr);
@@ -576,10 +583,12 @@ bool grantFullControl(const char* path, const char* user) {
 namespace {
 
 long long gClockOffset = 0;      // seconds the clock was stepped in all
-bool gTimeServiceStopped = false;
+// The time service, and the virtual machine's time sync (Hyper-V, as on
+// CI's runners), which sets the clock to the host's by itself.
+constexpr const char* kTimeServices[] = {"W32Time", "vmictimesync"};
+bool gTimeServiceStopped[2] = {false, false};
 bool gZoneChanged = false;
 DYNAMIC_TIME_ZONE_INFORMATION gSavedZone{};
-constexpr const char* kTimeService = "W32Time";
 constexpr long long kStepsPerSecond = 10000000;
 
 bool enablePrivilege(const char* name) {
@@ -613,9 +622,11 @@ bool stepClock(long long seconds) {
   if (!enablePrivilege(SE_SYSTEMTIME_NAME)) return false;
   // The time service would set the clock back to the true time at its
   // next look: it stays stopped while the clock is off.
-  if (!gTimeServiceStopped && viewService(kTimeService).state == ServiceState::running) {
-    if (!stopService(kTimeService)) return false;
-    gTimeServiceStopped = true;
+  for (int i = 0; i < 2; ++i) {
+    if (!gTimeServiceStopped[i] && viewService(kTimeServices[i]).state == ServiceState::running) {
+      if (!stopService(kTimeServices[i])) return false;
+      gTimeServiceStopped[i] = true;
+    }
   }
   if (!setClockBy(seconds)) return false;
   gClockOffset += seconds;
@@ -624,16 +635,19 @@ bool stepClock(long long seconds) {
 
 void restoreClock() {
   if (gClockOffset != 0 && setClockBy(-gClockOffset)) gClockOffset = 0;
-  if (gTimeServiceStopped) {
-    SC_HANDLE service = openNamedService(kTimeService, SERVICE_START);
+  bool started = false;
+  for (int i = 0; i < 2; ++i) {
+    if (!gTimeServiceStopped[i]) continue;
+    SC_HANDLE service = openNamedService(kTimeServices[i], SERVICE_START);
     if (service != nullptr) {
       StartServiceA(service, 0, nullptr);
       CloseServiceHandle(service);
     }
-    gTimeServiceStopped = false;
-    // Set right again at once rather than at the service's next look.
-    runCommand("w32tm /resync /nowait", 30);
+    gTimeServiceStopped[i] = false;
+    started = true;
   }
+  // Set right again at once rather than at the service's next look.
+  if (started) runCommand("w32tm /resync /nowait", 30);
 }
 
 bool setTimeZone(const char* keyName) {
