@@ -3,6 +3,8 @@
 #include <cstring>
 #include <span>
 
+#include "jobwache/jobwache.h"
+#include "jobwache/watch_options.h"
 #include "platform/bounded_text.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -125,6 +127,9 @@ void addCombinationFindings(const CheckOptions& options, LineReport& report) {
 // programs it starts read the ANSI code page.
 constexpr const char* kSaveAsAnsi = "in Notepad \"Datei\", \"Speichern unter\", Codierung \"ANSI\" waehlen";
 
+void addProgramFindings(const CheckOptions& options, const char* program, LineReport& report);
+void addWatchedJobFindings(const CheckOptions& options, const scheduler::JobCommand& job, LineReport& report);
+
 // A job path written as UTF-8 ("Pr\xc3\xbcfung.bat") is not the file that
 // the ANSI calls find; its entry is logged all the same. The table may be
 // meant for another machine, so a program that is not here is a warning,
@@ -137,8 +142,15 @@ void addCommandFindings(const CheckOptions& options, LineReport& report) {
             "%s und die Zeile pruefen", kSaveAsAnsi);
   scheduler::JobCommand job;
   if (!scheduler::buildJobCommand(report.line.command, job)) return;
+  addProgramFindings(options, job.program, report);
+  if (jobwache::isJobwache(job.program)) addWatchedJobFindings(options, job, report);
+}
+
+// A program as the service would find it: there, not changeable by others,
+// no window.
+void addProgramFindings(const CheckOptions& options, const char* program, LineReport& report) {
   char resolved[kAuditPathSize] = "";
-  const bool found = scheduler::resolveProgramFrom(options.serviceFolder, job.program, resolved, sizeof resolved);
+  const bool found = scheduler::resolveProgramFrom(options.serviceFolder, program, resolved, sizeof resolved);
   if (options.audit != nullptr && resolved[0] != '\0') auditProgram(*options.audit, resolved, found, report.findings);
   // The service's session has no screen: a window there is seen by no one
   // and closed by no one, and its program may wait for ever.
@@ -147,16 +159,58 @@ void addCommandFindings(const CheckOptions& options, LineReport& report) {
                        "Programm \"%s\" oeffnet Fenster (ein Windows-Programm, kein Konsolenprogramm): der Dienst "
                        "startet es unsichtbar in Sitzung 0, wo niemand es sieht, bedient oder schliesst; endet es "
                        "nicht von selbst, laeuft es fuer immer",
-                       job.program),
+                       program),
             "ein Konsolenprogramm oder ein Skript (.bat, .cmd) starten, das ohne Eingabe von selbst endet");
   if (found) return;
   Report* r = addFinding(report.findings, Finding::ProgramNotFound, "Programm \"%s\" auf diesem Rechner nicht gefunden",
-                         job.program);
+                         program);
   if (r != nullptr && resolved[0] != '\0')
     appendFormat(r->message, sizeof r->message,
                  ", gesucht als \"%s\" (ohne Endung auch mit .com, .exe, .bat und .cmd)", resolved);
   suggest(r, "den Pfad pruefen; ohne Pfad sucht der Dienst nur in seinem Ordner %s, einen PATH kennt er nicht",
           options.serviceFolder);
+}
+
+// Jobwache reads its options from the pieces after its own name, as here;
+// a wrong one ends every run at once with 123, and nothing is recorded.
+// The job behind it is checked as any program, after a mended option too.
+void addWatchedJobFindings(const CheckOptions& options, const scheduler::JobCommand& job, LineReport& report) {
+  const char* const* pieces = job.argv + 1;
+  jobwache::WatchOptions watch;
+  if (jobwache::parseWatchOptions(pieces, watch)) {
+    addProgramFindings(options, pieces[watch.program], report);
+    return;
+  }
+  char why[kMessageSize];
+  jobwache::describeOptionError(watch, pieces, why, sizeof why);
+  Report* r = addFinding(report.findings, Finding::JobwacheOption,
+                         "Jobwache: %s; so endet jeder Lauf sofort mit 123, ohne Eintrag in Jobwache.log", why);
+  static char rewrite[scheduler::kJobTextSize];
+  if (!jobwache::rewriteOptions(watch, pieces, rewrite, sizeof rewrite)) return;
+  suggest(r, "%s %s", job.program, rewrite);
+  static scheduler::JobCommand mended;
+  if (scheduler::buildJobCommand(rewrite, mended) && jobwache::parseWatchOptions(mended.argv, watch)) {
+    addProgramFindings(options, mended.argv[watch.program], report);
+  }
+}
+
+// The last result Jobwache recorded for the command of a watched line.
+void printLastResult(std::FILE* out, const LineReport& report, const CheckOptions& options) {
+  static scheduler::JobCommand job;
+  jobwache::WatchOptions watch;
+  char command[scheduler::kJobTextSize];
+  if (options.installDir == nullptr || !scheduler::buildJobCommand(report.line.command, job) ||
+      !jobwache::isJobwache(job.program) || !jobwache::parseWatchOptions(job.argv + 1, watch) ||
+      !scheduler::joinCommandLine(job.argv + 1 + watch.program, command, sizeof command)) {
+    return;
+  }
+  static jobwache::ResultLine result;
+  if (jobwache::lastResult(options.installDir, command, result)) {
+    std::fprintf(out, "  Letztes Ergebnis: %s, %llu s, %s\n", result.stamp,
+                 static_cast<unsigned long long>(result.seconds), result.outcome);
+  } else {
+    std::fprintf(out, "  Letztes Ergebnis: keines in Jobwache.log\n");
+  }
 }
 
 void printFindings(std::FILE* out, const FindingList& findings, const char* indent, Summary& summary) {
@@ -230,6 +284,7 @@ void printLine(std::FILE* out, const LineReport& report, const CheckOptions& opt
       if (report.startCount > 0 && report.startCount < options.starts)
         std::fprintf(out, "  (keine weiteren Starts in den naechsten acht Jahren)\n");
     }
+    printLastResult(out, report, options);
   }
   printFindings(out, report.findings, "  ", summary);
 }
@@ -404,6 +459,12 @@ int cronCheckMain(int argc, char** argv) {
   findClockChanges(options.from, changes);
   options.changes = &changes;
   options.serviceTimeZone = true;
+  // A table given by name may be this machine's all the same: its watched
+  // lines' results are shown when there is an installation.
+  if (installed || settings::readInstallSettings(settings::Variant::Installer,
+                                                 settings::DiagnosticLine::Suppressed) == 1) {
+    options.installDir = settings::InstallSettings.path;
+  }
 
   const int code = checkTable(path, options, stdout);
   std::fflush(stdout);

@@ -35,7 +35,7 @@ enum class Finding {
   Step, Name, RangeNotAscending, AboveMaximum, Negative, NotANumber, StarInList,
   StepIgnored, RestIgnored,
   SundayAsSeven, NoDayZero, NoMonthZero, NoSuchDate,
-  NoStartWithinSearch, HashNotFirst, OverlongPiece, ProgramNotFound, WindowProgram, HighBytes, Utf16Table,
+  NoStartWithinSearch, HashNotFirst, OverlongPiece, ProgramNotFound, WindowProgram, JobwacheOption, HighBytes, Utf16Table,
   TimeZoneVariable,
   WritableTable, WritableTableFolder, WritableProgram, WritableProgramFolder, AccessUnknown,
   BothDayFields, LeapYearsOnly, Utf8Mark, ClockChange
@@ -154,6 +154,7 @@ struct CheckOptions {
   Audit* audit;                 // nullptr: not asked
   const ClockChanges* changes;  // nullptr: not asked
   bool serviceTimeZone;         // false: not asked
+  const char* installDir;       // whose Jobwache.log gives a watched line's last result; nullptr: not asked
 };
 
 struct LineReport {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "checker/cron_check.h"
 #include "jobwache/jobwache.h"
 #include "jobwache/watch_options.h"
 #include "platform/job_watch.h"
@@ -332,4 +333,37 @@ TEST_F(JobwacheTest, TheDelayIsRecorded) {
   EXPECT_EQ(call("/Verzoegerung:1 " + job + " exit 0").code, 0);
   const std::string delay = lastFields().at(3);
   EXPECT_TRUE(delay == "Verzoegerung 0 s" || delay == "Verzoegerung 1 s") << delay;
+}
+
+TEST_F(JobwacheTest, CronCheckShowsTheLastResultAndMendsAWrongOption) {
+  const std::string command = job + " exit 3";
+  EXPECT_EQ(call(command).code, 3);
+  const std::string table = joinPath(dir, "CronTab.txt");
+  writeFile(table, "0 2 * * * " + jobwache + " /ZEITLIMIT:60 " + command + "\n" +  //
+                       "0 3 * * * " + jobwache + " /Zeitlimit=60 " + command + "\n" +
+                       "0 4 * * * " + jobwache + " " + joinPath(dir, "fehlt.bat") + "\n");
+  checker::CheckOptions options{};
+  options.from = std::time(nullptr);
+  options.starts = 0;
+  options.serviceFolder = dir.c_str();
+  options.installDir = dir.c_str();
+  const std::string reportPath = joinPath(dir, "bericht.txt");
+  std::FILE* out = std::fopen(reportPath.c_str(), "w");
+  ASSERT_NE(out, nullptr);
+  checker::checkTable(table.c_str(), options, out);
+  std::fclose(out);
+  const std::string report = withoutCarriageReturns(readFile(reportPath));
+  SCOPED_TRACE(report);
+  const auto second = report.find("Zeile 2:");
+  const auto third = report.find("Zeile 3:");
+  ASSERT_NE(third, std::string::npos);
+  // The options are no part of the command whose result is shown.
+  EXPECT_NE(report.substr(0, second).find(", 0 s, beendet 3\n"), std::string::npos);
+  const std::string line2 = report.substr(second, third - second);
+  EXPECT_NE(line2.find("Warnung: Jobwache: Option \"/Zeitlimit=60\""), std::string::npos);
+  EXPECT_NE(line2.find("Vorschlag: " + jobwache + " /Zeitlimit:60 " + command + "\n"), std::string::npos);
+  const std::string line3 = report.substr(third);
+  EXPECT_NE(line3.find("Programm \"" + joinPath(dir, "fehlt.bat") + "\" auf diesem Rechner nicht gefunden"),
+            std::string::npos) << "the job behind Jobwache is checked as any program";
+  EXPECT_NE(line3.find("Letztes Ergebnis: keines in Jobwache.log"), std::string::npos);
 }
