@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "jobwache/watch_options.h"
+#include "scheduler/job_start.h"
+
 namespace {
 
 // The file's bytes. Under Wine a Unix path is found on drive Z:.
@@ -125,6 +128,7 @@ const Example kExamples[] = {
     {"0,30 8-18 * * *", 22 * kDays2027, "Fri 2027-01-01 08:00", "Fri 2027-12-31 18:30",
      "every full and half hour from 8 to 18"},
     {"0 6 1,15 1-3 *", 6, "Fri 2027-01-01 06:00", "Mon 2027-03-15 06:00", "1st and 15th, first quarter"},
+    {"15 4 * * *", kDays2027, "Fri 2027-01-01 04:15", "Fri 2027-12-31 04:15", "every night at 04:15, through Jobwache"},
 };
 
 std::string fieldsOf(const cron::CronLine& line) {
@@ -170,6 +174,13 @@ TEST(SampleTable, EachExampleRunsAsItsCommentSays) {
     const std::string fields = fieldsOf(parsed);
     const std::string command = parsed.command;
     EXPECT_EQ(command.rfind("C:\\ProgramData\\Horamat\\Jobs\\", 0), 0u) << "a job from the jobs folder";
+    // Jobwache reads the rest itself: a wrong option would end every run.
+    scheduler::JobCommand job;
+    jobwache::WatchOptions watch;
+    if (scheduler::buildJobCommand(parsed.command, job) && jobwache::isJobwache(job.program)) {
+      EXPECT_TRUE(jobwache::parseWatchOptions(job.argv + 1, watch));
+      EXPECT_EQ(std::string(job.argv[1 + watch.program]).rfind("C:\\ProgramData\\Horamat\\Jobs\\", 0), 0u);
+    }
     const Example* row = nullptr;
     for (const Example& e : kExamples) {
       if (fields == e.fields) row = &e;
