@@ -563,6 +563,8 @@ void checkServiceAccount() {
   // write the log; the marker's folder is the check's own.
   Text log;
   joined(log, gInstall, "Horamat.log");
+  // The SYSTEM service writes its first line only at the next minute.
+  if (!fileExists(log)) writeFile(log, "");
   format(grant, sizeof grant, "/grant %s:(M)", kServiceUser);
   const bool rights = grantRight(kServiceUser, kServiceLogonRight) && icacls(log, grant) == 0 &&
                       format(grant, sizeof grant, "/grant %s:(OI)(CI)(M)", kServiceUser) &&
