@@ -13,8 +13,9 @@
 ;   SRC_DIR         the folder of CronTab.txt, LiesMich.txt, horamat.ico, wizard.bmp
 ;   OUT_FILE        the setup program to write
 ;   MAKER           the maker's name (version resource, list of programs)
-;   ICACLS_OWNER    icacls arguments that give a file to Administrators
+;   ICACLS_OWNER    icacls arguments that give a folder to Administrators
 ;   ICACLS_GRANT    icacls arguments of the folder's access list
+;   ICACLS_RESET    icacls arguments that give what is below it that list
 ;   SC_DESCRIPTION  sc arguments: the service's description
 ;   SC_FAILURE      sc arguments: the service's recovery
 ;   SIGN            optional: a command that signs the file it is given
@@ -40,6 +41,7 @@
 !insertmacro REQUIRE_DEFINE MAKER
 !insertmacro REQUIRE_DEFINE ICACLS_OWNER
 !insertmacro REQUIRE_DEFINE ICACLS_GRANT
+!insertmacro REQUIRE_DEFINE ICACLS_RESET
 !insertmacro REQUIRE_DEFINE SC_DESCRIPTION
 !insertmacro REQUIRE_DEFINE SC_FAILURE
 
@@ -367,19 +369,45 @@ Function FindJobsFolder
 FunctionEnd
 
 ; Gives folder $R0 to Administrators and sets its access list, for the
-; folder, its subfolders and files. $R1 <- "" on success, else the exit
-; code of the icacls that failed ("error" when it did not start).
+; folder, its subfolders and files; then what is below it takes that list
+; again, dropping entries of its own, before the setup puts or keeps a
+; file there. That drops what an administrator gave a file there on
+; purpose, too: a file that needs other rights than its folder's belongs
+; elsewhere. A link is changed itself, not what it points to (/L).
+; An empty folder has nothing below it to reset. $R1 <- "" on success,
+; else the exit code of the icacls that failed ("error" when it did not
+; start).
 ; icacls runs in the temporary folder: a child whose current folder is
 ; the one it changes could keep that folder in use when the setup removes
 ; it again after a failure.
 Function ProtectFolder
   Push $OUTDIR
   SetOutPath "$TEMP"
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0" ${ICACLS_OWNER} /T'
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0" ${ICACLS_OWNER}'
   Pop $R1
   ${If} $R1 == "0"
     nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0" ${ICACLS_GRANT}'
     Pop $R1
+  ${EndIf}
+  ${If} $R1 == "0"
+    Push $0
+    Push $1
+    ClearErrors
+    FindFirst $0 $1 "$R0\*"
+    ${DoUntil} ${Errors}  ; $1 <- "" at the end
+      ${If} $1 != "."
+      ${AndIf} $1 != ".."
+        ${ExitDo}
+      ${EndIf}
+      FindNext $0 $1
+    ${Loop}
+    FindClose $0
+    ${If} $1 != ""
+      nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$R0\*" ${ICACLS_RESET}'
+      Pop $R1
+    ${EndIf}
+    Pop $1
+    Pop $0
   ${EndIf}
   ${IfThen} $R1 == "0" ${|} StrCpy $R1 "" ${|}
   Exch $0
@@ -522,7 +550,7 @@ Section "Programme" SecPrograms
   ; The folder for job programs, protected like the installation folder.
   ; Protected is its parent, so that nobody can swap Jobs itself; users may
   ; create folders in %ProgramData%, so one made before the setup is taken
-  ; over, not trusted.
+  ; over with all in it, not trusted.
   ${If} $Jobs != ""
     CreateDirectory "$Jobs"
     ${GetParent} $Jobs $R0

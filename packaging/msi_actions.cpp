@@ -4,7 +4,9 @@
 // without a window:
 //   CheckFolder       (immediate) refuses an INSTALLDIR that Path cannot
 //                     hold, and sets HORAMATPATH to INSTALLDIR without its
-//                     trailing backslash, the form Path has
+//                     trailing backslash, the form Path has, and
+//                     HORAMATFILLED to 1 when the folder holds anything
+//                     already, which then gets the folder's rights again
 //   AwaitServiceGone  (deferred, after "Horamat d") waits until the
 //                     service's registration and its program are gone, so
 //                     that the files can be removed or replaced at once
@@ -59,8 +61,9 @@ bool registeredPath(wchar_t* path, DWORD size) {
          ERROR_SUCCESS;
 }
 
-// The first entry of folder that is not Horamat's, or false.
-bool findOther(const wchar_t* folder, wchar_t* other, std::size_t size) {
+// The first entry of folder, with othersOnly the first that is not
+// Horamat's, or false.
+bool firstEntry(const wchar_t* folder, bool othersOnly, wchar_t* name, std::size_t size) {
   wchar_t pattern[MAX_PATH + 4];
   if (std::swprintf(pattern, MAX_PATH + 4, L"%ls\\*", folder) < 0) return false;
   WIN32_FIND_DATAW entry;
@@ -69,8 +72,8 @@ bool findOther(const wchar_t* folder, wchar_t* other, std::size_t size) {
   bool found = false;
   do {
     if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0) continue;
-    if (!isOwnFile(entry.cFileName)) {
-      std::swprintf(other, size, L"%ls", entry.cFileName);
+    if (!othersOnly || !isOwnFile(entry.cFileName)) {
+      std::swprintf(name, size, L"%ls", entry.cFileName);
       found = true;
     }
   } while (!found && FindNextFileW(find, &entry));
@@ -143,7 +146,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckFolder(MSIHANDLE install) {
   wchar_t registered[MAX_PATH + 1] = L"";
   wchar_t other[MAX_PATH] = L"";
   if (!(registeredPath(registered, MAX_PATH + 1) && _wcsicmp(registered, folder) == 0) &&
-      findOther(folder, other, MAX_PATH)) {
+      firstEntry(folder, true, other, MAX_PATH)) {
     std::swprintf(text, kTextSize,
                   L"Der Ordner \"%ls\" enthaelt schon Dateien, die nicht zu Horamat gehoeren (etwa \"%ls\"). "
                   L"Horamat setzt die Zugriffsrechte seines Ordners; bitte einen leeren oder neuen Ordner waehlen. "
@@ -152,6 +155,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckFolder(MSIHANDLE install) {
     return refuse(install, text);
   }
   MsiSetPropertyW(install, L"HORAMATPATH", folder);
+  // icacls has nothing to reset below an empty or new folder.
+  MsiSetPropertyW(install, L"HORAMATFILLED", firstEntry(folder, false, other, MAX_PATH) ? L"1" : L"");
   return ERROR_SUCCESS;
 }
 

@@ -13,8 +13,9 @@ jobs=$drive/ProgramData/Horamat/Jobs wjobs='C:\ProgramData\Horamat\Jobs'
 sys32=$drive/windows/system32
 calls=$drive/calls.log
 # What an installation must call, besides the folders' names.
-owner='/setowner *S-1-5-32-544 /T'
+owner='/setowner *S-1-5-32-544 /T /L'
 grant='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
+reset='/reset /T /C /L /Q'
 description='Startet die Auftraege aus CronTab.txt im Installationsordner zur eingetragenen Minute.'
 failure='failure Horamat reset= 86400 actions= restart/60000/restart/60000//60000'
 
@@ -50,19 +51,29 @@ recording() {
 }
 recorded() { [ ! -f "$calls" ] || tr -d '\r' < "$calls"; }
 # The calls that protect folder <1> (quoted by Windows' rules: when it
-# holds a blank), as the recorder notes them.
+# holds a blank), as the recorder notes them: owner and list, then all
+# below it gets the list again, unless <2> is "new" (an empty folder has
+# nothing below it).
+quoted() { if [[ $1 == *" "* ]]; then printf '"%s"' "$1"; else printf '%s' "$1"; fi; }
 protect_calls() {
-  local f=$1
-  [[ $f == *" "* ]] && f="\"$f\""
+  local f
+  f=$(quoted "$1")
   printf 'icacls %s %s\nicacls %s %s\n' "$f" "$owner" "$f" "$grant"
+  [ "${2:-}" = new ] || printf 'icacls %s %s\n' "$(quoted "$1\\*")" "$reset"
 }
-# The calls of a whole installation into folder <1>, with the service.
+# The calls of a whole installation into folder <1> (<2>: "new" for a
+# folder made by the installation), with the service; the data folder
+# always holds Jobs.
 install_calls() {
-  protect_calls "$1"
+  protect_calls "$1" "${2:-}"
   protect_calls 'C:\ProgramData\Horamat'
   printf 'sc description Horamat "%s"\nsc %s\n' "$description" "$failure"
 }
 
+image_path() {  # the service's program as registered
+  wine reg query "$servicekey" /v ImagePath /reg:64 2>/dev/null |
+    tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p; s/.*REG_SZ *//p'
+}
 reg_value() {  # reg_value <name> [view]: the string value, or nothing
   wine reg query "$regkey" /v "$1" "/reg:${2:-64}" 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$1 *REG_SZ *//p"

@@ -8,8 +8,10 @@
 # minute without a restart. An upgrade to a higher version keeps table
 # and log and runs the service again; msiexec /x removes service,
 # programs and key and keeps table, log and jobs. INSTALLDIR outside
-# Program Files with NOSERVICE=1; a folder too long, or holding others'
-# files, refused with its reason in the log. icacls.exe and sc.exe are
+# Program Files with NOSERVICE=1, over a table made there before; an
+# upgrade without INSTALLDIR stays there, and msiexec /x finds service
+# and programs there. A folder too long, or holding others' files,
+# refused with its reason in the log. icacls.exe and sc.exe are
 # replaced by tests/tools/call_recorder (see release_lib.sh).
 set -u
 bin=$1 src=$2
@@ -81,7 +83,7 @@ expect_eq "Path (64-Bit-Ansicht, ohne \\ am Ende)" "$winstall" "$(reg_value Path
 expect_eq "Version" "$version" "$(reg_value Version)"
 expect_eq "nichts in der 32-Bit-Ansicht" "" "$(reg_value Path 32)"
 expect_true "Dienst laeuft" wait_for 20 running
-expect_eq "icacls und sc wie das Setup" "$(install_calls "$winstall")" "$(recorded)"
+expect_eq "icacls und sc wie das Setup" "$(install_calls "$winstall" new)" "$(recorded)"
 expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
 expect_true "Ordner fuer Auftraege" test -d "$jobs"
 expect_eq "ein Produkt" 1 "$(products)"
@@ -112,6 +114,8 @@ cp "$install/CronTab.txt" "$work/table"
 cp "$install/Horamat.log" "$work/log"
 msiexec_run "$work/next.msi" /i; rc=$?
 expect_eq "Aktualisierung: Exitcode" 0 "$rc"
+expect_eq "Aktualisierung: Rechte, auch fuer alles darin" \
+  "$(protect_calls "$winstall"; protect_calls 'C:\ProgramData\Horamat')" "$(recorded | grep '^icacls')"
 expect_eq "Aktualisierung: Version" "$next" "$(reg_value Version)"
 expect_eq "Aktualisierung: ein Produkt" 1 "$(products)"
 expect_true "Aktualisierung: Tabelle unveraendert" cmp -s "$work/table" "$install/CronTab.txt"
@@ -122,29 +126,49 @@ fresh() { local now; now=$(scheduler_pid); [ -n "$now" ] && [ "$now" != "$before
 expect_true "Aktualisierung: Zyklant neu gestartet" wait_for 10 fresh
 
 # --- removal: service, programs and key go; table, log and jobs stay
+remove_next() {  # remove_next <what> <folder>: msiexec /x, service, programs and key gone
+  msiexec_run "$work/next.msi" /x; rc=$?
+  expect_eq "$1: Exitcode" 0 "$rc"
+  expect_service_gone "$1: Dienst entfernt"
+  expect_true "$1: Zyklant beendet" wait_for 15 scheduler_gone
+  for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt; do
+    expect_true "$1: $f entfernt" test ! -e "$2/$f"
+  done
+  expect_true "$1: Schluessel entfernt" eval '! key_exists "$regkey"'
+  expect_eq "$1: kein Produkt" 0 "$(products)"
+}
 cp "$install/Horamat.log" "$work/log"
-msiexec_run "$work/next.msi" /x; rc=$?
-expect_eq "Entfernen: Exitcode" 0 "$rc"
-expect_service_gone "Entfernen: Dienst entfernt"
-expect_true "Entfernen: Zyklant beendet" wait_for 15 scheduler_gone
-for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt; do
-  expect_true "Entfernen: $f entfernt" test ! -e "$install/$f"
-done
-expect_true "Entfernen: Schluessel entfernt" eval '! key_exists "$regkey"'
-expect_eq "Entfernen: kein Produkt" 0 "$(products)"
+remove_next Entfernen "$install"
 expect_true "Entfernen: Tabelle bleibt" cmp -s "$work/table" "$install/CronTab.txt"
 expect_true "Entfernen: Log bleibt" cmp -s "$work/log" "$install/Horamat.log"
 expect_true "Entfernen: Ordner fuer Auftraege bleibt" test -f "$jobs/marker_job.exe"
 
-# --- outside Program Files, without the service
+# --- outside Program Files, without the service, over a table that was
+# there before: it stays and loses entries of its own
+mkdir -p "$outside"; cp "$src/packaging/CronTab.txt" "$outside/"
 msiexec_run "$msi" /i "INSTALLDIR=$woutside" NOSERVICE=1; rc=$?
 expect_eq "ausserhalb, NOSERVICE=1: Exitcode" 0 "$rc"
 expect_eq "ausserhalb: Path" "$woutside" "$(reg_value Path)"
-expect_eq "ausserhalb: Rechte gesetzt, kein sc" \
+expect_eq "ausserhalb: Rechte gesetzt, auch fuer die Tabelle, kein sc" \
   "$(protect_calls "$woutside"; protect_calls 'C:\ProgramData\Horamat')" "$(recorded)"
 expect_eq "NOSERVICE=1: kein Dienst" "" "$(state_of)"
-msiexec_run "$msi" /x; rc=$?
-expect_eq "ausserhalb: Entfernen" 0 "$rc"
+# An upgrade without INSTALLDIR stays in the folder of the installation,
+# with the service this time: Path, and the table of a fleet, stay valid.
+msiexec_run "$work/next.msi" /i; rc=$?
+expect_eq "ausserhalb, Aktualisierung ohne INSTALLDIR: Exitcode" 0 "$rc"
+expect_eq "ausserhalb, Aktualisierung: Path unveraendert" "$woutside" "$(reg_value Path)"
+expect_eq "ausserhalb, Aktualisierung: Version" "$next" "$(reg_value Version)"
+expect_eq "ausserhalb, Aktualisierung: ein Produkt" 1 "$(products)"
+for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt; do
+  expect_true "ausserhalb, Aktualisierung: $f im alten Ordner" test -f "$outside/$f"
+  expect_true "ausserhalb, Aktualisierung: kein $f im Standardordner" test ! -e "$install/$f"
+done
+expect_eq "ausserhalb, Aktualisierung: Dienst aus dem alten Ordner" "\"$woutside\\Zyklant.exe\"" "$(image_path)"
+expect_true "ausserhalb, Aktualisierung: Dienst laeuft" wait_for 20 running
+# Removal without INSTALLDIR: Horamat.exe, the service and the files are
+# found where they are.
+remove_next "ausserhalb, Entfernen" "$outside"
+expect_true "ausserhalb, Entfernen: Tabelle bleibt" cmp -s "$src/packaging/CronTab.txt" "$outside/CronTab.txt"
 
 # --- refused: too long for Path, or a folder with others' files
 name=$(printf 'h%.0s' $(seq 250))

@@ -78,10 +78,6 @@ run_uninstaller() {  # run_uninstaller <folder> [options...]: waits for the end
   folder_words dir '_?=' "$folder"
   recording wine "$folder\\Entfernen.exe" /S "$@" "${dir[@]}"
 }
-image_path() {
-  wine reg query "$servicekey" /v ImagePath /reg:64 2>/dev/null |
-    tr -d '\r' | sed -n 's/.*REG_EXPAND_SZ *//p; s/.*REG_SZ *//p'
-}
 
 # --- the texts read in Notepad: UTF-8 with a byte-order mark, so that
 # every Notepad shows their umlauts whatever the code page; CR LF. The
@@ -117,13 +113,16 @@ for f in Horamat Zyklant CronCheck "Horamat-Setup-$version"; do
   expect_eq "$f.exe: Symbol" "icon=yes" "$(grep '^icon=' "$work/res")"
 done
 
-# --- silent install into the default folder
+# --- silent install into the default folder. %ProgramData%\Horamat made
+# by a user before, with a file in it, is taken over with all in it.
+mkdir -p "$drive/ProgramData/Horamat"; echo vorher > "$drive/ProgramData/Horamat/vorher.txt"
 start=$SECONDS
 run_setup ""; rc=$?
 expect_eq "Setup: Exitcode" 0 "$rc"
 # Both folders protected before anything is put there, then the service's
-# description and recovery; nothing else.
-expect_eq "icacls und sc, wie sie sein sollen" "$(install_calls "$winstall")" "$(recorded)"
+# description and recovery; nothing else. The new installation folder has
+# nothing below it yet.
+expect_eq "icacls und sc, wie sie sein sollen" "$(install_calls "$winstall" new)" "$(recorded)"
 expect_true "Ordner fuer Auftraege angelegt" test -d "$jobs"
 expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
 python3 "$src/tests/e2e/pe_resources.py" "$install/Entfernen.exe" > "$work/res"
@@ -176,7 +175,8 @@ expect_true "Aktualisierung: Dienst laeuft" wait_for 20 running
 fresh() { local now; now=$(scheduler_pid); [ -n "$now" ] && [ "$now" != "$before" ]; }
 expect_true "Aktualisierung: Zyklant neu gestartet" wait_for 10 fresh
 expect_eq "Aktualisierung: Path" "$winstall" "$(reg_value Path)"
-expect_eq "Aktualisierung: Rechte erneut gesetzt" "$(protect_calls "$winstall")" "$(recorded | head -2)"
+expect_eq "Aktualisierung: Rechte erneut gesetzt, auch fuer alles darin" "$(protect_calls "$winstall")" \
+  "$(recorded | head -3)"
 
 # --- update while another program holds the service open, as the
 # Services console does: deleted, it stays until the handle goes.
@@ -247,10 +247,12 @@ expect_eq "zu lang: kein Dienst" "" "$(state_of)"
 expect_true "zu lang: kein Ordner" test ! -e "$toolong"
 
 # --- 243 characters, outside Program Files: the programs still find
-# their files, the folder is protected; /PURGE
+# their files, the folder is protected, with the table that was there
+# before (it stays, and loses entries of its own); /PURGE
+mkdir -p "$longest"; cp "$packaging/CronTab.txt" "$longest/"
 run_setup "$wlongest"; rc=$?
 expect_eq "243 Zeichen: Exitcode" 0 "$rc"
-expect_eq "243 Zeichen: Rechte gesetzt" "$(install_calls "$wlongest")" "$(recorded)"
+expect_eq "243 Zeichen: Rechte gesetzt, auch fuer die Tabelle" "$(install_calls "$wlongest")" "$(recorded)"
 expect_eq "243 Zeichen: Path" "$wlongest" "$(reg_value Path)"
 expect_true "243 Zeichen: Dienst laeuft" wait_for 20 running
 # Without _?=, as Windows' list of programs starts it: the uninstaller
@@ -278,7 +280,7 @@ run_setup "$wnoservice" /NOSERVICE; rc=$?
 expect_eq "/NOSERVICE: Exitcode" 0 "$rc"
 expect_eq "/NOSERVICE: Path" "$wnoservice" "$(reg_value Path)"
 expect_eq "/NOSERVICE: kein Dienst" "" "$(state_of)"
-rm -f "$jobs"/*
+rm -f "$jobs"/* "$drive/ProgramData/Horamat/vorher.txt"
 run_uninstaller "$wnoservice" /PURGE; rc=$?
 expect_eq "/NOSERVICE: Deinstallation" 0 "$rc"
 expect_true "/NOSERVICE: Schluessel entfernt" eval '! key_exists "$regkey"'
