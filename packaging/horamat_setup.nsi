@@ -1,11 +1,11 @@
 ﻿; Setup of Horamat for 64-bit Windows: the step that the two programs leave
 ; to someone else. It installs Zyklant.exe, Horamat.exe, CronCheck.exe, the
-; sample table and LiesMich.txt, gives the installation folder and the folder for job
-; programs an access list of their own (only Administrators and SYSTEM
-; may change what runs as SYSTEM), writes HKLM\Software\Pexa\Horamat
-; (Path, Version) and sets the service up with "Horamat i", its
-; description and its recovery with sc; its uninstaller undoes that with
-; "Horamat d".
+; sample table and LiesMich.txt, and Jobwache.exe in the folder for job
+; programs, gives the installation folder and that folder an access list of their own
+; (only Administrators and SYSTEM may change what runs as SYSTEM), writes
+; HKLM\Software\Pexa\Horamat (Path, Version) and Jobwache's event source,
+; and sets the service up with "Horamat i", its description and its
+; recovery with sc; its uninstaller undoes that with "Horamat d".
 ;
 ; The build passes (makensis -D...):
 ;   VERSION         the project's version, from CMake's project(VERSION)
@@ -18,6 +18,7 @@
 ;   ICACLS_RESET    icacls arguments that give what is below it that list
 ;   SC_DESCRIPTION  sc arguments: the service's description
 ;   SC_FAILURE      sc arguments: the service's recovery
+;   SC_FAILUREFLAG  sc arguments: recovery also after a stop with an error
 ;   SIGN            optional: a command that signs the file it is given
 ;
 ; Command line of the setup:       /S  /NOSERVICE  /D=<Ordner>
@@ -44,6 +45,7 @@
 !insertmacro REQUIRE_DEFINE ICACLS_RESET
 !insertmacro REQUIRE_DEFINE SC_DESCRIPTION
 !insertmacro REQUIRE_DEFINE SC_FAILURE
+!insertmacro REQUIRE_DEFINE SC_FAILUREFLAG
 
 ; The programs are 64-bit; so is the setup, which makes $PROGRAMFILES64 and
 ; the registry its native ones.
@@ -58,6 +60,9 @@ Target amd64-unicode
 !define MAKER_KEY "Software\Pexa"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Horamat"
 !define SERVICE_NAME "Horamat"
+; Jobwache writes what did not end well to the Application log; the event
+; log finds the entries' text in Jobwache.exe's message table.
+!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\Horamat Jobwache"
 ; A folder of 243 characters leaves 15 for "\<name>" below MAX_PATH (259).
 !define UNINSTALLER "Entfernen.exe"
 ; Both programs append names of 12 characters ("\CronTab.txt") to Path in
@@ -323,6 +328,7 @@ Function FindOthers
       ${Select} $1
         ${Case4} "." ".." "Zyklant.exe" "Horamat.exe"
         ${Case4} "CronCheck.exe" "CronTab.txt" "Horamat.log" "LiesMich.txt"
+        ${Case4} "Jobwache.exe" "Jobwache.log" "Jobwache.log.1" "Ausgaben"
         ${Case} "${UNINSTALLER}"
         ${CaseElse}
           StrCpy $R8 $1
@@ -564,9 +570,24 @@ Section "Programme" SecPrograms
       Abort
     ${EndIf}
     DetailPrint "Ordner für Aufträge: $Jobs"
+    StrCpy $R0 $Jobs
   ${Else}
     DetailPrint "Kein Ordner für Aufträge: $JobsWhy."
+    StrCpy $R0 $INSTDIR
   ${EndIf}
+  ; Jobwache.exe in the jobs folder (without one, in the installation
+  ; folder). A copy that runs a job right now cannot be replaced: it
+  ; stays as it is, and the setup says so.
+  Delete "$R0\Jobwache.exe"
+  ${If} ${FileExists} "$R0\Jobwache.exe"
+    DetailPrint "$R0\Jobwache.exe führt gerade einen Auftrag aus und bleibt in der alten Fassung; das Setup nach dessen Ende noch einmal starten."
+  ${Else}
+    SetOutPath $R0
+    File "${BIN_DIR}/Jobwache.exe"
+    SetOutPath "$INSTDIR"
+  ${EndIf}
+  WriteRegExpandStr HKLM "${EVENT_SOURCE_KEY}" "EventMessageFile" "$R0\Jobwache.exe"
+  WriteRegDWORD HKLM "${EVENT_SOURCE_KEY}" "TypesSupported" 7
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Horamat"
@@ -604,9 +625,12 @@ Section "Dienst einrichten" SecService
     Pop $1
     nsExec::ExecToLog '"$SYSDIR\sc.exe" ${SC_FAILURE}'
     Pop $2
+    nsExec::ExecToLog '"$SYSDIR\sc.exe" ${SC_FAILUREFLAG}'
+    Pop $3
     ${If} $1 != "0"
     ${OrIf} $2 != "0"
-      DetailPrint "Beschreibung oder Wiederherstellung des Dienstes ließen sich nicht setzen (sc: $1, $2)."
+    ${OrIf} $3 != "0"
+      DetailPrint "Beschreibung oder Wiederherstellung des Dienstes ließen sich nicht setzen (sc: $1, $2, $3)."
     ${EndIf}
   ${EndIf}
   ; Horamat's exit code is 0 after any report; the service's state tells.
@@ -625,7 +649,7 @@ Section "Dienst einrichten" SecService
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, CronCheck.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschützten Ordner und die Einstellungen in der Registrierung."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecPrograms} "Zyklant.exe, Horamat.exe, CronCheck.exe, Jobwache.exe, LiesMich.txt, die Beispieltabelle CronTab.txt (nur wenn noch keine da ist), die geschützten Ordner und die Einstellungen in der Registrierung."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Richtet den Dienst Horamat unter dem Systemkonto ein und startet ihn (Horamat i). Ohne dieses Häkchen bleibt ein alter Dienst entfernt."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
@@ -705,6 +729,11 @@ Section "un.Programme" SecUnPrograms
     DeleteRegKey HKLM "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKLM "${MAKER_KEY}"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
+    ${If} $Jobs != ""
+      Delete "$Jobs\Jobwache.exe"
+    ${EndIf}
+    Delete "$INSTDIR\Jobwache.exe"
   ${EndIf}
 
   Call un.RemoveScheduler
@@ -717,6 +746,10 @@ SectionEnd
 Section /o "un.Tabelle und Protokoll" SecUnPurge
   Delete "$INSTDIR\CronTab.txt"
   Delete "$INSTDIR\Horamat.log"
+  ; Jobwache's result log, its older generation and the jobs' output.
+  Delete "$INSTDIR\Jobwache.log"
+  Delete "$INSTDIR\Jobwache.log.1"
+  RMDir /r "$INSTDIR\Ausgaben"
   ; The folder for job programs holds the administrator's jobs: it goes
   ; only when it is empty, and its parent only when that is empty too.
   ${If} $Jobs != ""
@@ -733,7 +766,7 @@ SectionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPrograms} "Dienst, Programme, Einstellungen in der Registrierung und der Eintrag in der Liste der Programme."
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "Löscht auch CronTab.txt und Horamat.log, dazu den Ordner für Aufträge, wenn er leer ist. Ohne dieses Häkchen bleiben sie."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecUnPurge} "Löscht auch CronTab.txt, Horamat.log, Jobwache.log und die Ausgaben der Aufträge, dazu den Ordner für Aufträge, wenn er leer ist. Ohne dieses Häkchen bleiben sie."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END
 
 Section "-un.Folder"

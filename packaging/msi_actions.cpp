@@ -26,8 +26,9 @@ constexpr const wchar_t* kServiceName = L"Horamat";
 // buffers of 256 bytes.
 constexpr int kMaxPathBytes = 243;
 // What an earlier installation of Horamat leaves in its folder.
-constexpr const wchar_t* kOwnFiles[] = {L"Zyklant.exe", L"Horamat.exe", L"CronCheck.exe", L"CronTab.txt",
-                                        L"Horamat.log", L"LiesMich.txt", L"Entfernen.exe"};
+constexpr const wchar_t* kOwnFiles[] = {L"Zyklant.exe",  L"Horamat.exe",    L"CronCheck.exe", L"CronTab.txt",
+                                        L"Horamat.log",  L"LiesMich.txt",   L"Entfernen.exe", L"Jobwache.exe",
+                                        L"Jobwache.log", L"Jobwache.log.1", L"Ausgaben"};
 constexpr DWORD kWaitMs = 30000;
 constexpr DWORD kPollMs = 250;
 constexpr std::size_t kTextSize = 1024;

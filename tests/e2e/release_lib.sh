@@ -18,6 +18,8 @@ grant='/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-
 reset='/reset /T /C /L /Q'
 description='Startet die Auftraege aus CronTab.txt im Installationsordner zur eingetragenen Minute.'
 failure='failure Horamat reset= 86400 actions= restart/60000/restart/60000//60000'
+failureflag='failureflag Horamat 1'
+eventkey='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Horamat Jobwache'
 
 # The recorders in place, no service or settings left by another script,
 # and one ordinary program running: Wine ends services once none runs.
@@ -67,7 +69,13 @@ protect_calls() {
 install_calls() {
   protect_calls "$1" "${2:-}"
   protect_calls 'C:\ProgramData\Horamat'
-  printf 'sc description Horamat "%s"\nsc %s\n' "$description" "$failure"
+  printf 'sc description Horamat "%s"\nsc %s\nsc %s\n' "$description" "$failure" "$failureflag"
+}
+# The event source of Jobwache: the program whose message table the event
+# log reads, or nothing when the source is not registered.
+event_message_file() {
+  wine reg query "$eventkey" /v EventMessageFile /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n 's/.*REG_EXPAND_SZ *//p'
 }
 
 image_path() {  # the service's program as registered
@@ -102,16 +110,17 @@ expect_service_gone() {  # expect_service_gone <what>
     fail "$1: $(wine sc query Horamat 2>&1 | tr -d '\r' | grep -E 'STATE|EXIT' | tr -s ' ' | tr '\n' ' ')"
   fi
 }
-# add_job_at_next_minute <table file> <marker name> <word>: appends a
-# line that runs marker_job from the jobs folder at the next minute (the
-# one after, when this one has less than 10 s left, so that the line is
-# surely in place before the scan), writing to <marker name> in the jobs
-# folder. Sets job_stamp ("HH:MM:") and job_wait (seconds to wait at most).
+# add_job_at_next_minute <table file> <marker name> <word> [<in front>]:
+# appends a line that runs marker_job from the jobs folder at the next
+# minute (the one after, when this one has less than 10 s left, so that
+# the line is surely in place before the scan), writing to <marker name>
+# in the jobs folder; <in front> comes before the job (Jobwache). Sets
+# job_stamp ("HH:MM:") and job_wait (seconds to wait at most).
 add_job_at_next_minute() {
   local ahead=1 minute hour
   [ "$(date +%-S)" -ge 50 ] && ahead=2
   read -r minute hour <<< "$(date -d "+$ahead min" '+%-M %-H')"
-  printf '%d %d * * * %s\\marker_job %s\\%s %s\r\n' "$minute" "$hour" "$wjobs" "$wjobs" "$2" "$3" >> "$1"
+  printf '%d %d * * * %s%s\\marker_job %s\\%s %s\r\n' "$minute" "$hour" "${4:+$4 }" "$wjobs" "$wjobs" "$2" "$3" >> "$1"
   job_stamp=$(printf '%02d:%02d:' "$hour" "$minute")
   job_wait=$((ahead * 60 + 30))
 }

@@ -86,6 +86,8 @@ expect_true "Dienst laeuft" wait_for 20 running
 expect_eq "icacls und sc wie das Setup" "$(install_calls "$winstall" new)" "$(recorded)"
 expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
 expect_true "Ordner fuer Auftraege" test -d "$jobs"
+expect_true "Jobwache.exe im Ordner fuer Auftraege, wie gebaut" cmp -s "$bin/Jobwache.exe" "$jobs/Jobwache.exe"
+expect_eq "Ereignisquelle von Jobwache" "$wjobs\\Jobwache.exe" "$(event_message_file)"
 expect_eq "ein Produkt" 1 "$(products)"
 
 # --- one table for a fleet: checked on the way, copied over the installed
@@ -94,7 +96,9 @@ expect_eq "ein Produkt" 1 "$(products)"
 cp "$bin/marker_job.exe" "$jobs/"
 mkdir -p "$share"
 cp "$install/CronTab.txt" "$share/CronTab.txt"
-add_job_at_next_minute "$share/CronTab.txt" msi_marker.txt flotte
+# The job runs through the installed Jobwache, which finds the
+# installation by Path and records how it ended.
+add_job_at_next_minute "$share/CronTab.txt" msi_marker.txt flotte "$wjobs\\Jobwache.exe"
 wine "$bin/CronCheck.exe" "$wshare\\CronTab.txt" 0 >"$work/croncheck" 2>&1; rc=$?
 expect_eq "Flotte: CronCheck vor dem Verteilen, Exitcode 0" 0 "$rc"
 before=$(scheduler_pid)
@@ -102,6 +106,8 @@ wine cmd /c copy /y "$wshare\\CronTab.txt" "$winstall\\CronTab.txt" >/dev/null 2
 marker_written() { [ -s "$jobs/msi_marker.txt" ]; }
 expect_true "Flotte: Job lief zur naechsten Minute" wait_for "$job_wait" marker_written
 expect_eq "Flotte: ohne Neustart des Dienstes" "$before" "$(scheduler_pid)"
+recorded_run() { grep -q "; beendet 0; .*marker_job .*msi_marker.txt flotte" "$install/Jobwache.log" 2>/dev/null; }
+expect_true "Flotte: Jobwache hielt das Ende fest" wait_for 10 recorded_run
 
 # --- upgrade to a higher version from the same source
 next=$(awk -F. '{print $1 "." $2 "." $3 + 1}' <<<"$version")
@@ -135,6 +141,8 @@ remove_next() {  # remove_next <what> <folder>: msiexec /x, service, programs an
     expect_true "$1: $f entfernt" test ! -e "$2/$f"
   done
   expect_true "$1: Schluessel entfernt" eval '! key_exists "$regkey"'
+  expect_true "$1: Jobwache.exe entfernt" test ! -e "$jobs/Jobwache.exe"
+  expect_eq "$1: Ereignisquelle entfernt" "" "$(event_message_file)"
   expect_eq "$1: kein Produkt" 0 "$(products)"
 }
 cp "$install/Horamat.log" "$work/log"

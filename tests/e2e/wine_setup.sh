@@ -139,6 +139,8 @@ done
 expect_true "Beispieltabelle installiert" cmp -s "$packaging/CronTab.txt" "$install/CronTab.txt"
 expect_true "LiesMich.txt installiert, Byte fuer Byte" cmp -s "$packaging/LiesMich.txt" "$install/LiesMich.txt"
 expect_true "Eintrag zum Entfernen" key_exists "$uninstkey"
+expect_true "Jobwache.exe im Ordner fuer Auftraege, wie gebaut" cmp -s "$bin/Jobwache.exe" "$jobs/Jobwache.exe"
+expect_eq "Ereignisquelle von Jobwache" "$wjobs\\Jobwache.exe" "$(event_message_file)"
 echo "(Installation: $((SECONDS - start)) s)"
 
 # --- a job in the jobs folder, added to the table, runs at its minute. The
@@ -215,6 +217,8 @@ for f in Zyklant.exe Horamat.exe CronCheck.exe LiesMich.txt; do
 done
 expect_true "Deinstallation: Schluessel entfernt" eval '! key_exists "$regkey"'
 expect_true "Deinstallation: Eintrag zum Entfernen entfernt" eval '! key_exists "$uninstkey"'
+expect_true "Deinstallation: Jobwache.exe entfernt" test ! -e "$jobs/Jobwache.exe"
+expect_eq "Deinstallation: Ereignisquelle entfernt" "" "$(event_message_file)"
 expect_true "Deinstallation: Tabelle bleibt" cmp -s "$work/table" "$install/CronTab.txt"
 # The log may have gained start lines of the updates' schedulers.
 size=$(stat -c %s "$work/log")
@@ -293,13 +297,13 @@ import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
     names = sorted(n for n in z.namelist() if not n.endswith("/"))
     top = "Horamat-" + sys.argv[1].rsplit("Horamat-", 1)[1][:-len(".zip")] + "/"
-    want = sorted(top + n for n in ["CronCheck.exe", "CronTab.txt", "Horamat.exe",
-                                    "Installation.txt", "LiesMich.txt", "Zyklant.exe"])
+    want = sorted(top + n for n in ["CronCheck.exe", "CronTab.txt", "Horamat.exe", "Installation.txt",
+                                    "Jobwache.exe", "LiesMich.txt", "Zyklant.exe"])
     assert names == want, names
     z.extractall(sys.argv[2])
 PY
 unpacked=$work/zip/Horamat-$version
-for f in Zyklant.exe Horamat.exe CronCheck.exe; do
+for f in Zyklant.exe Horamat.exe CronCheck.exe Jobwache.exe; do
   expect_true "Archiv: $f wie gebaut" cmp -s "$bin/$f" "$unpacked/$f"
 done
 for f in CronTab.txt LiesMich.txt; do
@@ -309,10 +313,12 @@ done
 notepad_texts "$unpacked/Installation.txt" && pass "Archiv: Installation.txt mit Umlauten" \
   || fail "Archiv: Installation.txt"
 grep -a '^reg add ' "$unpacked/Installation.txt" > "$drive/setup_reg.bat"
-expect_eq "Archiv: zwei reg-Zeilen" 2 "$(grep -c . "$drive/setup_reg.bat")"
+expect_eq "Archiv: vier reg-Zeilen" 4 "$(grep -c . "$drive/setup_reg.bat")"
 wine cmd /c 'C:\setup_reg.bat' >/dev/null 2>&1
 expect_eq "Archiv: Path per reg" "$winstall" "$(reg_value Path)"
 expect_eq "Archiv: Version per reg" "$version" "$(reg_value Version)"
+expect_eq "Archiv: Ereignisquelle per reg" "$wjobs\\Jobwache.exe" "$(event_message_file)"
+wine reg delete "$eventkey" /f /reg:64 >/dev/null 2>&1
 rm -f "$drive/setup_reg.bat"
 # Its icacls lines, run by cmd, are the very calls of the setup.
 grep -a '^icacls ' "$unpacked/Installation.txt" > "$drive/setup_icacls.bat"
