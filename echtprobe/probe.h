@@ -79,12 +79,14 @@ bool stopService(const char* name);
 bool deleteService(const char* name);
 // The description the Services console shows, or empty.
 bool serviceDescription(const char* name, char* text, std::size_t size);
-// The recovery actions: reset period, and up to 8 actions (type, delay).
+// The recovery actions: reset period, and up to 8 actions (type, delay);
+// whether they also follow a stop with an exit code other than 0.
 struct Recovery {
   std::uint32_t resetSeconds;
   std::uint32_t count;
   std::uint32_t type[8];
   std::uint32_t delayMs[8];
+  bool onErrorStop;
 };
 bool serviceRecovery(const char* name, Recovery* recovery);
 

@@ -35,6 +35,8 @@ constexpr const char* kServiceLogonRight = "SeServiceLogonRight";
 constexpr const char* kServiceUser = "HmProbeDienst";
 constexpr const char* kStandardUser = "HmProbeNutzer";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Horamat";
+constexpr const char* kEventSourceKey =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Horamat Jobwache";
 // A scan takes the table at second 0 of a minute: a table written before
 // second 45 is surely in place for the next one.
 constexpr unsigned kMinuteWait = 130;
@@ -262,8 +264,13 @@ bool recoveryAsSet(const Recovery& seen, char* expected, std::size_t size) {
     p += std::strcspn(p, "/ ");
     if (*p == '/') ++p;
   }
-  format(expected, size, "reset %u, %u Aktionen", wanted.resetSeconds, wanted.count);
+  // "failureflag Horamat <0|1>"
+  const std::size_t flagAt = std::strlen(kScFailureFlag);
+  wanted.onErrorStop = flagAt > 0 && kScFailureFlag[flagAt - 1] == '1';
+  format(expected, size, "reset %u, %u Aktionen, auch nach Stopp mit Fehler: %s", wanted.resetSeconds,
+         wanted.count, wanted.onErrorStop ? "ja" : "nein");
   if (seen.resetSeconds != wanted.resetSeconds || seen.count != wanted.count) return false;
+  if (seen.onErrorStop != wanted.onErrorStop) return false;
   for (std::uint32_t i = 0; i < wanted.count; ++i) {
     if (seen.type[i] != wanted.type[i] || seen.delayMs[i] != wanted.delayMs[i]) return false;
   }
@@ -297,8 +304,10 @@ void checkDescriptionAndRecovery(const char* who) {
   Recovery recovery{};
   const bool read = serviceRecovery(kServiceName, &recovery);
   expect(read && recoveryAsSet(recovery, wanted, sizeof wanted), name,
-         "gelesen %s: reset %u, %u Aktionen (erste: Typ %u nach %u ms), erwartet %s", read ? "ja" : "nein",
-         recovery.resetSeconds, recovery.count, recovery.type[0], recovery.delayMs[0], wanted);
+         "gelesen %s: reset %u, %u Aktionen (erste: Typ %u nach %u ms), auch nach Stopp mit Fehler: %s, "
+         "erwartet %s",
+         read ? "ja" : "nein", recovery.resetSeconds, recovery.count, recovery.type[0], recovery.delayMs[0],
+         recovery.onErrorStop ? "ja" : "nein", wanted);
 }
 
 // What an installation of the setup or the MSI may leave, besides the
@@ -312,6 +321,7 @@ void leftovers(const char* folder, char* seen, std::size_t size) {
   if (viewService(kServiceName).state != ServiceState::none) add("Dienst Horamat");
   if (keyExists(kSettingsKey)) add("Schluessel Software\\Pexa\\Horamat");
   if (keyExists(kUninstallKey) || listedProgram("Horamat")) add("Eintrag in der Programmliste");
+  if (keyExists(kEventSourceKey)) add("Ereignisquelle Horamat Jobwache");
   if (folderExists(gRun.programData)) add(gRun.programData);
   if (folder != nullptr && folderExists(folder)) add(folder);
 }

@@ -328,6 +328,9 @@ bool serviceRecovery(const char* name, Recovery* recovery) {
     recovery->type[i] = static_cast<std::uint32_t>(actions->lpsaActions[i].Type);
     recovery->delayMs[i] = actions->lpsaActions[i].Delay;
   }
+  alignas(SERVICE_FAILURE_ACTIONS_FLAG) BYTE flag[kConfigSize];
+  if (!queryConfig(name, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, flag)) return false;
+  recovery->onErrorStop = reinterpret_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(flag)->fFailureActionsOnNonCrashFailures != 0;
   return true;
 }
 
