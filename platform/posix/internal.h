@@ -10,6 +10,7 @@
 //   services/<name>/run/pid      its process id, for tests and scripts
 //   services/<name>/run/status   the status it reported last
 #pragma once
+#include <spawn.h>
 #include <strings.h>
 #include <sys/types.h>
 #include <sys/un.h>
@@ -33,6 +34,14 @@ const char* standInRoot();
 bool toPosixPath(const char* path, char* out, std::size_t size);
 
 std::uint32_t errorFromErrno(int err);
+
+// Starts a job's program as posix_spawn does (actions and attributes may
+// be null). Windows runs a ".bat" or ".cmd" whatever its mode bits say
+// and hands it to its command interpreter; the stand-in hands such a
+// file, and a script without "#!", to the shell as sh <path> <argv[1]>
+// ..., so that the script sees its own path as $0. 0 or the errno.
+int spawnProgram(pid_t* job, const char* path, const char* const* argv, const posix_spawn_file_actions_t* actions,
+                 const posix_spawnattr_t* attributes);
 
 // Writes data beside path, then renames it over path: a reader sees the
 // old or the new file whole. Windows code (0 on success).

@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -34,7 +33,6 @@ namespace {
 
 using posix::kPathSize;
 
-constexpr std::size_t kShellArgumentSlots = 258;
 constexpr std::size_t kPipeChunk = 4096;
 constexpr int kLockRetryMs = 20;
 
@@ -59,12 +57,6 @@ std::uint32_t exitCodeOf(int status) {
     if (WIFSIGNALED(status) && WTERMSIG(status) == s.signal) return s.code;
   }
   return kTerminatedCode;
-}
-
-bool isBatchFile(const char* path) {
-  const char* dot = std::strrchr(path, '.');
-  return dot != nullptr && std::strchr(dot, '/') == nullptr &&
-         (strcasecmp(dot, ".bat") == 0 || strcasecmp(dot, ".cmd") == 0);
 }
 
 // The job's three descriptors and a group of its own; every other
@@ -95,23 +87,6 @@ bool prepareSpawn(SpawnSetup& setup, int nullIn, int pipeOut) {
     posix_spawn_file_actions_destroy(&setup.actions);
   }
   return ok;
-}
-
-// A batch file, or a script without "#!", goes to the shell as
-// sh <path> <argv[1]> ..., as the scheduler's stand-in starts it.
-int spawnJob(pid_t& job, const char* path, const char* const* argv, const SpawnSetup& setup) {
-  int err = isBatchFile(path) ? ENOEXEC
-                              : posix_spawn(&job, path, &setup.actions, &setup.attributes,
-                                            const_cast<char* const*>(argv), environ);
-  if (err != ENOEXEC) return err;
-  std::array<const char*, kShellArgumentSlots> shellArgv{"sh", path};
-  std::size_t next = 2;
-  for (std::size_t i = 1; argv[i] != nullptr; ++i) {
-    if (next + 1 >= shellArgv.size()) return E2BIG;
-    shellArgv[next++] = argv[i];
-  }
-  return posix_spawn(&job, "/bin/sh", &setup.actions, &setup.attributes,
-                     const_cast<char* const*>(shellArgv.data()), environ);
 }
 
 std::int64_t nowMs() {
@@ -169,7 +144,7 @@ WatchedRun runWatchedJob(const char* file, const char*, const char* const* argv,
     return notStarted(err);
   }
   pid_t job = 0;
-  const int err = spawnJob(job, path, argv, setup);
+  const int err = posix::spawnProgram(&job, path, argv, &setup.actions, &setup.attributes);
   posix_spawnattr_destroy(&setup.attributes);
   posix_spawn_file_actions_destroy(&setup.actions);
   closeAll({pipeFds[1], nullIn});

@@ -31,7 +31,6 @@ using posix::kPathSize;
 // the shell fallback puts "sh" and the path where argv[0] was.
 constexpr std::size_t kShellArgumentSlots = 258;
 
-// Windows runs a ".bat" or ".cmd" whatever its mode bits say.
 bool isBatchFile(const char* path) {
   const char* dot = std::strrchr(path, '.');
   return dot != nullptr && std::strchr(dot, '/') == nullptr &&
@@ -46,26 +45,21 @@ bool reapChildrenOnExit() {
   return sigaction(SIGCHLD, &action, nullptr) == 0;
 }
 
-// 0 when the program runs, else the errno of the failed start.
-int spawn(const char* path, const char* const* argv) {
-  pid_t job = 0;
-  return posix_spawn(&job, path, nullptr, nullptr, const_cast<char* const*>(argv), environ);
-}
+}  // namespace
 
-// A batch file, or a script without "#!": Windows hands batch files to its
-// command interpreter, the stand-in to the shell, as sh <path> <argv[1]>
-// ..., so that the script sees its own path as $0.
-int spawnShell(const char* path, const char* const* argv) {
+int posix::spawnProgram(pid_t* job, const char* path, const char* const* argv,
+                        const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
+  const int err = isBatchFile(path) ? ENOEXEC
+                                    : posix_spawn(job, path, actions, attributes, const_cast<char* const*>(argv), environ);
+  if (err != ENOEXEC) return err;
   std::array<const char*, kShellArgumentSlots> shellArgv{"sh", path};
   std::size_t next = 2;
   for (std::size_t i = 1; argv[i] != nullptr; ++i) {
     if (next + 1 >= shellArgv.size()) return E2BIG;
     shellArgv[next++] = argv[i];
   }
-  return spawn("/bin/sh", shellArgv.data());
+  return posix_spawn(job, "/bin/sh", actions, attributes, const_cast<char* const*>(shellArgv.data()), environ);
 }
-
-}  // namespace
 
 void sleepMs(std::uint32_t ms) {
   timespec want{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -93,8 +87,8 @@ bool startProcess(const char* file, const char*, const char* const* argv) {
   static const bool reaping = reapChildrenOnExit();  // once, before the first job
   char path[kPathSize];
   int err = !reaping ? EINVAL : !posix::toPosixPath(file, path, sizeof path) ? ENAMETOOLONG : 0;
-  if (err == 0) err = isBatchFile(path) ? ENOEXEC : spawn(path, argv);
-  if (err == ENOEXEC) err = spawnShell(path, argv);
+  pid_t job = 0;
+  if (err == 0) err = posix::spawnProgram(&job, path, argv, nullptr, nullptr);
   if (err != 0) setLastError(posix::errorFromErrno(err));
   return err == 0;
 }
