@@ -59,4 +59,12 @@ expect_eq "Exitcode des Jobs" 3 "$rc"
 wine "$winstall\\Jobwache.exe" /Zeitlimit:0 "$winstall\\lauf.bat" >/dev/null 2>&1; rc=$?
 expect_eq "falscher Aufruf" 123 "$rc"
 
+# The Application log: Wine keeps none, but traces the call, with the
+# type (1 error), the event id and the text.
+trace=$(WINEDEBUG=err+eventlog,fixme+advapi wine "$winstall\\Jobwache.exe" "$winstall\\fehlt.exe" 2>&1 >/dev/null | tr -d '\r')
+expect_true "Ereignis: Quelle Horamat Jobwache" grep -q 'RegisterEventSourceA ((null),"Horamat Jobwache")' <<<"$trace"
+expect_true "Ereignis: Fehler, Nummer 1" grep -qE 'ReportEventA \([0-9A-F]+,0x0001,0x0000,0x00000001,' <<<"$trace"
+expect_true "Ereignis: Text ist die Ergebniszeile" \
+  grep -qF 'nicht gestartet (Fehlercode 2); Verzoegerung 0 s; Ausgabe -; '"${winstall//\\/\\\\}"'\\fehlt.exe"' <<<"$trace"
+
 finish
