@@ -326,14 +326,16 @@ AccessCheck otherWritersOfSddl(const char* sddl, bool folder, const char* servic
   return check;
 }
 
-// A folder is given to Administrators with everything in it and gets the
-// access list that the setup sets; a file goes to Administrators and
-// takes its folder's rights again. Never for a drive's root, whose rights
-// belong to Windows.
+// A folder gets what the setup does: it goes to Administrators with
+// everything in it, gets the setup's access list, and all below it takes
+// that list again, without entries of its own; a file goes to
+// Administrators and takes its folder's rights again. Never for a drive's
+// root, whose rights belong to Windows.
 bool accessFix(const char* path, bool folder, char* out, std::size_t size) {
   if (isDriveRoot(path)) return false;
-  const int n = folder ? std::snprintf(out, size, "icacls \"%s\" %s /T && icacls \"%s\" %s", path,
-                                       HORAMAT_ICACLS_OWNER, path, HORAMAT_ICACLS_GRANT)
+  const int n = folder ? std::snprintf(out, size, "icacls \"%s\" %s && icacls \"%s\" %s && icacls \"%s\\*\" %s", path,
+                                       HORAMAT_ICACLS_OWNER_TREE, path, HORAMAT_ICACLS_GRANT, path,
+                                       HORAMAT_ICACLS_RESET)
                        : std::snprintf(out, size, "icacls \"%s\" %s && icacls \"%s\" /reset", path,
                                        HORAMAT_ICACLS_OWNER, path);
   if (n < 0 || static_cast<std::size_t>(n) >= size) {

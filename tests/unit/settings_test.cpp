@@ -134,9 +134,11 @@ TEST_F(SettingsTest, AVersionShorterThanThePathIsNotMixedWithIt) {
 
 namespace {
 
-// Values as Windows' RegQueryValueExA returns a string that was stored
-// without its terminator: the bytes of the text and nothing after them,
-// the data size their count, 234 (more data) when they do not fit.
+// Values as RegQueryValueExA returns a string really stored without its
+// terminator, at its strictest: the bytes of the text and nothing after
+// them, the data size their count, 234 (more data) when they do not fit.
+// (Windows and Wine add a terminator when there is room, but a caller
+// must not count on it.)
 std::string gWindowsPath;
 std::string gWindowsVersion;
 
@@ -152,10 +154,11 @@ long windowsQuery(void*, const char* name, unsigned char* data, std::uint32_t* s
 
 }  // namespace
 
-// Windows counts no terminator that was never stored (a script writing
-// Path with the text's length); Wine counts one all the same, so only this
-// query shows what Windows gives. Such a value ends at the zeros of the
-// work buffer; only one filling all 256 bytes has no end.
+// Writing with the text's length stores a terminator all the same, on
+// Windows and under Wine; a value really stored without one (written
+// through the native API, or with a byte after it that is not zero) is
+// reported at its exact size. Such a value ends at the zeros of the work
+// buffer; only one filling all 256 bytes has no end.
 TEST_F(SettingsTest, ValuesWithoutTerminatorAsWindowsReportsThem) {
   put("Path", "C:\\Horamat");  // the key has to open
   put("Version", "1.0.0");

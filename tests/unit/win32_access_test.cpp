@@ -117,8 +117,9 @@ TEST(AccessList, RealFilesAndTheFix) {
   char fix[1024];
   ASSERT_TRUE(platform::accessFix("C:\\Horamat", true, fix, sizeof fix));
   EXPECT_STREQ(fix,
-               "icacls \"C:\\Horamat\" /setowner *S-1-5-32-544 /T && icacls \"C:\\Horamat\" /inheritance:r "
-               "/grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX");
+               "icacls \"C:\\Horamat\" /setowner *S-1-5-32-544 /T /L && icacls \"C:\\Horamat\" /inheritance:r "
+               "/grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX && icacls "
+               "\"C:\\Horamat\\*\" /reset /T /C /L /Q");
   ASSERT_TRUE(platform::accessFix("C:\\Horamat\\CronTab.txt", false, fix, sizeof fix));
   EXPECT_STREQ(fix,
                "icacls \"C:\\Horamat\\CronTab.txt\" /setowner *S-1-5-32-544 && icacls "
