@@ -93,9 +93,20 @@ bool serviceRecovery(const char* name, Recovery* recovery);
 bool keyExists(const char* key);
 bool readString(const char* key, const char* name, char* text, std::size_t size);
 bool writeString(const char* key, const char* name, const char* value);
+// A REG_EXPAND_SZ value as stored, not expanded; false for any other type.
+bool readExpandString(const char* key, const char* name, char* text, std::size_t size);
+bool readNumber(const char* key, const char* name, std::uint32_t* value);
 bool deleteKey(const char* key);
 // An entry in Windows' list of programs whose DisplayName is the name.
 bool listedProgram(const char* displayName);
+
+// --- the Application event log
+// The newest record of the source written at or after since (seconds
+// since 1970, UTC) whose event id (its low 16 bits) is the id; in text
+// what the Event Viewer shows for it: the message file's entry with the
+// record's insertion strings. False when there is no such record.
+bool findEvent(const char* source, std::uint32_t id, long long since, const char* messageFile, char* text,
+               std::size_t size);
 
 // --- accounts
 // Makes a local standard user with a fresh password; false when it cannot.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <windows.h>
 
@@ -28,6 +29,8 @@ constexpr const char* kWineNoLogonRights = "Wine kennt weder Anmelderechte noch 
 constexpr const char* kWineHostZone = "Wine liest die Zeitzone vom Linux-Rechner und stellt sie nicht um";
 constexpr const char* kWineHostClock =
     "Wine hat keine eigene Uhr: SetSystemTime stellte die des Linux-Rechners (oder scheitert)";
+constexpr const char* kWineNoEventLog =
+    "Wine fuehrt keine Ereignisanzeige: ReportEvent schreibt nur in Wines Ablaufprotokoll";
 constexpr const char* kUsersSid = "*S-1-5-32-545";
 constexpr const char* kSystemSid = "S-1-5-18";
 constexpr const char* kServiceLogonRight = "SeServiceLogonRight";
@@ -37,6 +40,9 @@ constexpr const char* kStandardUser = "HmProbeNutzer";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Horamat";
 constexpr const char* kEventSourceKey =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Horamat Jobwache";
+constexpr const char* kEventSource = "Horamat Jobwache";
+// The event id of Jobwache's entries, its message table's only entry.
+constexpr std::uint32_t kJobwacheEvent = 1;
 // A scan takes the table at second 0 of a minute: a table written before
 // second 45 is surely in place for the next one.
 constexpr unsigned kMinuteWait = 130;
@@ -324,6 +330,48 @@ void leftovers(const char* folder, char* seen, std::size_t size) {
   if (keyExists(kEventSourceKey)) add("Ereignisquelle Horamat Jobwache");
   if (folderExists(gRun.programData)) add(gRun.programData);
   if (folder != nullptr && folderExists(folder)) add(folder);
+}
+
+// Jobwache as the setup leaves it: in the jobs folder, its event source
+// registered with Jobwache.exe's message table; and a run that does not
+// start shows in the Event Viewer with its result line.
+void checkJobwache(const char* jobs) {
+  Text program, messageFile;
+  joined(program, jobs, "Jobwache.exe");
+  std::uint32_t types = 0;
+  const bool there = fileExists(program);
+  const bool registered = readExpandString(kEventSourceKey, "EventMessageFile", messageFile, sizeof messageFile);
+  const bool typesRead = readNumber(kEventSourceKey, "TypesSupported", &types);
+  expect(there && registered && _stricmp(messageFile, program) == 0 && typesRead && types == 7,
+         "Setup: Jobwache.exe im Auftragsordner, Ereignisquelle registriert",
+         "%s %s; EventMessageFile (REG_EXPAND_SZ) %s\"%s\"; TypesSupported %s%u", program, there ? "da" : "fehlt",
+         registered ? "" : "nicht gelesen ", messageFile, typesRead ? "" : "nicht gelesen ", types);
+
+  constexpr const char* kName = "Jobwache: Lauf ohne Erfolg in der Ereignisanzeige";
+  if (gRun.wine != nullptr) {
+    reportSkipped(kName, kWineNoEventLog);
+    return;
+  }
+  // As a table line starts it: the paths without quotes (the jobs folder
+  // holds no blank), the program one that is not there.
+  char line[kCommandSize], said[4096], text[kTextSize];
+  Text missing, output;
+  joined(missing, gRun.scratch, "FehltEchtprobe.exe");
+  joined(output, gRun.scratch, "jobwache-ausgabe.txt");
+  format(line, sizeof line, "%s %s", program, missing);
+  const long long start = static_cast<long long>(std::time(nullptr));
+  const long rc = runCommand(line, 120, output);
+  readFile(output, said, sizeof said);
+  // The event log service may take a moment before the record is read.
+  bool found = false;
+  for (int tries = 0; tries < 20 && !found; ++tries) {
+    found = findEvent(kEventSource, kJobwacheEvent, start, program, text, sizeof text);
+    if (!found) Sleep(500);
+  }
+  expect(rc == 127 && found && std::strstr(text, "nicht gestartet") != nullptr, kName,
+         "Exitcode %ld (erwartet 127; Jobwache: %s); Eintrag der Quelle %s mit Ereignis-ID %u seit dem Start: %s "
+         "\"%s\"",
+         rc, lastLine(said), kEventSource, kJobwacheEvent, found ? "gefunden" : "keiner", text);
 }
 
 }  // namespace
@@ -658,6 +706,7 @@ void checkSetupAndRights() {
   expect(view.state == ServiceState::running, "Setup: Dienst laeuft", "Zustand %u, Exitcode %u",
          static_cast<unsigned>(view.state), view.win32ExitCode);
   checkDescriptionAndRecovery("Setup");
+  checkJobwache(jobs);
 
   Text table, job;
   joined(table, folder, "CronTab.txt");

@@ -362,6 +362,24 @@ bool writeString(const char* key, const char* name, const char* value) {
   return ok;
 }
 
+bool readExpandString(const char* key, const char* name, char* text, std::size_t size) {
+  text[0] = '\0';
+  DWORD bytes = static_cast<DWORD>(size);
+  return RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND | RRF_SUBKEY_WOW6464KEY,
+                      nullptr, text, &bytes) == ERROR_SUCCESS;
+}
+
+bool readNumber(const char* key, const char* name, std::uint32_t* value) {
+  DWORD number = 0;
+  DWORD bytes = sizeof number;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &number,
+                   &bytes) != ERROR_SUCCESS) {
+    return false;
+  }
+  *value = number;
+  return true;
+}
+
 bool deleteKey(const char* key) {
   const LSTATUS rc = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY, 0);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
@@ -384,6 +402,78 @@ bool listedProgram(const char* displayName) {
             std::strcmp(name, displayName) == 0;
   }
   RegCloseKey(list);
+  return found;
+}
+
+// --- the Application event log
+
+namespace {
+
+// One record of the log; larger ones (a text far beyond a result line)
+// are not ours.
+constexpr DWORD kRecordSize = 64 * 1024;
+constexpr DWORD kInsertions = 8;
+
+// The record's text as the Event Viewer builds it.
+void eventText(const EVENTLOGRECORD* record, const char* messageFile, char* text, std::size_t size) {
+  // The insertion strings as FORMAT_MESSAGE_ARGUMENT_ARRAY takes them;
+  // those the record lacks are empty.
+  DWORD_PTR strings[kInsertions];
+  const char* next = reinterpret_cast<const char*>(record) + record->StringOffset;
+  for (DWORD i = 0; i < kInsertions; ++i) {
+    strings[i] = reinterpret_cast<DWORD_PTR>("");
+    if (i < record->NumStrings) {
+      strings[i] = reinterpret_cast<DWORD_PTR>(next);
+      next += std::strlen(next) + 1;
+    }
+  }
+  HMODULE messages =
+      LoadLibraryExA(messageFile, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (messages == nullptr) {
+    format(text, size, "<%s nicht geladen: Fehlercode %lu>", messageFile, GetLastError());
+    return;
+  }
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, messages,
+                                      record->EventID, 0, text, static_cast<DWORD>(size),
+                                      reinterpret_cast<va_list*>(strings));
+  if (length == 0) {
+    format(text, size, "<kein Text zu Ereignis %lu in %s: Fehlercode %lu>", record->EventID, messageFile,
+           GetLastError());
+  }
+  FreeLibrary(messages);
+}
+
+}  // namespace
+
+bool findEvent(const char* source, std::uint32_t id, long long since, const char* messageFile, char* text,
+               std::size_t size) {
+  text[0] = '\0';
+  HANDLE log = OpenEventLogA(nullptr, "Application");
+  if (log == nullptr) return false;
+  alignas(EVENTLOGRECORD) static BYTE buffer[kRecordSize];
+  bool found = false, older = false;
+  while (!found && !older) {
+    DWORD read = 0, needed = 0;
+    if (!ReadEventLogA(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0, buffer, kRecordSize, &read,
+                       &needed)) {
+      break;  // the log's start, or a record too large for the buffer
+    }
+    for (DWORD at = 0; at < read && !found;) {
+      const auto* record = reinterpret_cast<const EVENTLOGRECORD*>(buffer + at);
+      if (record->Length == 0) break;
+      if (static_cast<long long>(record->TimeWritten) < since) {
+        older = true;  // newest first: the rest was written before
+        break;
+      }
+      const char* name = reinterpret_cast<const char*>(record + 1);
+      if ((record->EventID & 0xFFFF) == id && std::strcmp(name, source) == 0) {
+        eventText(record, messageFile, text, size);
+        found = true;
+      }
+      at += record->Length;
+    }
+  }
+  CloseEventLog(log);
   return found;
 }
 

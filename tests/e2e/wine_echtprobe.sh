@@ -52,11 +52,15 @@ expect_true "Echtprobe: Schlusszeile" grep -qE '^Echtprobe: [0-9]+ bestanden, 0 
 # Skipped only for what Wine lacks, each with its reason.
 expect_eq "uebersprungen nur, was Wine nicht zeigen kann" "" \
   "$(grep '^uebersprungen' "$work/run" | grep -v '^uebersprungen: .*: Wine ')"
-for group in Tabelle Sitzung Setup MSI Dienststatus Rechte CronCheck; do
+for group in Tabelle Sitzung Setup MSI Dienststatus Rechte CronCheck Jobwache; do
   expect_true "Gruppe $group lief" grep -qE "^(bestanden|uebersprungen): $group" "$work/run"
 done
 expect_true "Setup und MSI nicht uebersprungen" \
   eval "grep -q '^bestanden: Setup /S' '$work/run' && grep -q '^bestanden: MSI: msiexec /i' '$work/run'"
+# What the setup puts in place for Jobwache Wine shows; its event log entry
+# it cannot.
+expect_true "Setup: Jobwache.exe und Ereignisquelle" \
+  grep -q '^bestanden: Setup: Jobwache.exe im Auftragsordner, Ereignisquelle registriert$' "$work/run"
 echo "($(grep -c '^uebersprungen' "$work/run") Pruefungen uebersprungen, $(grep -c '^bestanden' "$work/run") bestanden, $((SECONDS - start)) s)"
 
 # --- the machine as before
