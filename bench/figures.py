@@ -240,6 +240,50 @@ def table(path):
         if num("wine_never_ran"):
             notes.append(f"WARNING: {int(num('wine_never_ran'))} never-matching lines ran under Wine.")
 
+    # --- Jobwache
+    if "jw_minutes" in f:
+        na = "n/a: Jobwache stands in front of Zyklant's jobs"
+        dmed, wmed, dmax, wmax = num("jw_d_med"), num("jw_w_med"), num("jw_d_max"), num("jw_w_max")
+        start_ms = num("jw_loop_direct_ms")
+        row(f"Jobwache: start lateness, {f['jw_minutes']} real minute(s), stamp_job directly and as "
+            "\"Jobwache /Parallel stamp_job\" in the same minutes (order swapped every minute): median / max, s",
+            f"directly {lat_cell('jw_d')}; through Jobwache {lat_cell('jw_w')}", na,
+            f"{ratio(wmed, dmed)} / {ratio(wmax, dmax)} (Jobwache / directly)")
+        diff = None if dmed is None or wmed is None else (wmed - dmed) * 1000
+        diff_max = None if dmax is None or wmax is None else (wmax - dmax) * 1000
+        row("Jobwache: extra time from the minute's start to the job's first instruction, difference of the "
+            "medians (of the maxima), ms", f"{fmt(diff, 2)} ({fmt(diff_max, 2)})", na, "n/a",
+            f"at most one process start ({fmt(start_ms, 2)} ms, shell loop below)",
+            verdict(None if diff is None or start_ms is None else diff <= start_ms))
+        if "jw_loop_n" in f:
+            wache_ms, bare_ms = num("jw_loop_wache_ms"), num("jw_loop_bare_ms")
+            more = None if wache_ms is None or start_ms is None else wache_ms - start_ms
+            row(f"one process start: a shell loop that starts a program and waits for it, {f['jw_loop_n']} times "
+                "by turns: stamp_job / Jobwache alone (no program: starts and ends) / "
+                "Jobwache /Parallel stamp_job, ms per run",
+                f"{fmt(start_ms, 2)} / {fmt(bare_ms, 2)} / {fmt(wache_ms, 2)} "
+                f"(Jobwache's whole run {fmt(more, 2)} ms more than the job's)", na, "n/a")
+    if "jw_mem_runs" in f:
+        na = "n/a: Jobwache stands in front of Zyklant's jobs"
+        procs = num("jw_processes")
+        row("Jobwache in front of a job that sleeps: processes below it while the job runs",
+            f"{fmt(procs, 0)}: the job itself ({f.get('jw_child_comm', '?')}), no shell between", na, "n/a",
+            "at most one extra process start (Jobwache)", verdict(None if procs is None else procs == 1))
+        pd, pc = num("jw_mem_Private_Dirty"), num("jw_mem_Private_Clean")
+        row(f"Jobwache while its job runs (most of {f['jw_mem_runs']} runs): Private_Dirty / Private_Clean / "
+            "Rss / Pss (smaps_rollup), KiB",
+            f"{fmt(pd, 0)} / {fmt(pc, 0)} / {fmt(num('jw_mem_Rss'), 0)} / {fmt(num('jw_mem_Pss'), 0)}", na, "n/a",
+            "Private_Dirty well under 1024 KiB", verdict(None if pd is None else pd < 1024))
+        ra = num("jw_mem_RssAnon")
+        row(f"Jobwache while its job runs (most of {f['jw_mem_runs']} runs): RssAnon / VmRSS / VmHWM (status), KiB",
+            f"{fmt(ra, 0)} / {fmt(num('jw_mem_VmRSS'), 0)} / {fmt(num('jw_mem_VmHWM'), 0)}", na, "n/a",
+            "RssAnon well under 1024 KiB", verdict(None if ra is None else ra < 1024))
+        if f.get("jw_mem_rcs", "").split() != ["0"] * int(num("jw_mem_runs")):
+            notes.append(f"WARNING: Jobwache in front of the sleeping job ended with {f.get('jw_mem_rcs')}.")
+    if "jw_log_ok" in f and f.get("jw_log_ok") != f.get("jw_w_all"):
+        notes.append(f"WARNING: {f.get('jw_w_all')} jobs ran through Jobwache, but Jobwache.log has "
+                     f"{f.get('jw_log_ok')} lines \"beendet 0\" for them.")
+
     print()
     print(f"Horamat benchmarks, {f.get('mode')} mode, {f.get('date')}; {f.get('machine')}; "
           f"Debian cron {f.get('cron_version')}; load average at the start {f.get('load_start')}, "
@@ -287,7 +331,16 @@ How measured:
   work may share the machine). Debian's libbenchmark warns that it is a debug build: that is the
   harness; the code measured is optimised.
 - Wine: the Windows build of Zyklant as a Wine service (sc create/start), a Wine program idling to
-  keep the session up, the same tables with Windows paths.""")
+  keep the session up, the same tables with Windows paths.
+- Jobwache: one native Zyklant in real time, two lines every minute, stamp_job directly and as
+  "Jobwache /Parallel stamp_job" with stamp files of their own; the order of the lines swapped
+  half a minute before every minute, the start-up minute left out. Real time, not faketime: on a
+  faster clock each process start counts several times over, and that start is what is measured.
+  Memory: Jobwache in front of a copy of /bin/sleep, started with the installation's stand-in
+  root while that Zyklant still runs (it shares the C++ library's pages), /proc/<pid>/smaps_rollup
+  and /proc/<pid>/status of Jobwache read a second into the run, its children and theirs counted
+  then. Private_Dirty is what the run costs; Private_Clean is file pages that no other process
+  maps at the moment and that the kernel can drop.""")
 
 
 if __name__ == "__main__":
