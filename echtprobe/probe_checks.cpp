@@ -10,6 +10,7 @@
 
 #include "echtprobe/probe.h"
 #include "echtprobe/probe_values.h"
+#include "jobwache/jobwache.h"
 #include "platform/bounded_text.h"
 #include "settings/install_settings.h"
 
@@ -38,9 +39,6 @@ constexpr const char* kServiceLogonRight = "SeServiceLogonRight";
 constexpr const char* kServiceUser = "HmProbeDienst";
 constexpr const char* kStandardUser = "HmProbeNutzer";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Horamat";
-constexpr const char* kEventSourceKey =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Horamat Jobwache";
-constexpr const char* kEventSource = "Horamat Jobwache";
 // The event id of Jobwache's entries, its message table's only entry.
 constexpr std::uint32_t kJobwacheEvent = 1;
 // A scan takes the table at second 0 of a minute: a table written before
@@ -327,7 +325,7 @@ void leftovers(const char* folder, char* seen, std::size_t size) {
   if (viewService(kServiceName).state != ServiceState::none) add("Dienst Horamat");
   if (keyExists(kSettingsKey)) add("Schluessel Software\\Pexa\\Horamat");
   if (keyExists(kUninstallKey) || listedProgram("Horamat")) add("Eintrag in der Programmliste");
-  if (keyExists(kEventSourceKey)) add("Ereignisquelle Horamat Jobwache");
+  if (keyExists(kEventSourceKey)) add("Ereignisquelle von Jobwache");
   if (folderExists(gRun.programData)) add(gRun.programData);
   if (folder != nullptr && folderExists(folder)) add(folder);
 }
@@ -365,13 +363,13 @@ void checkJobwache(const char* jobs) {
   // The event log service may take a moment before the record is read.
   bool found = false;
   for (int tries = 0; tries < 20 && !found; ++tries) {
-    found = findEvent(kEventSource, kJobwacheEvent, start, program, text, sizeof text);
+    found = findEvent(jobwache::kEventSource, kJobwacheEvent, start, program, text, sizeof text);
     if (!found) Sleep(500);
   }
   expect(rc == 127 && found && std::strstr(text, "nicht gestartet") != nullptr, kName,
          "Exitcode %ld (erwartet 127; Jobwache: %s); Eintrag der Quelle %s mit Ereignis-ID %u seit dem Start: %s "
          "\"%s\"",
-         rc, lastLine(said), kEventSource, kJobwacheEvent, found ? "gefunden" : "keiner", text);
+         rc, lastLine(said), jobwache::kEventSource, kJobwacheEvent, found ? "gefunden" : "keiner", text);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 ;   SC_DESCRIPTION  sc arguments: the service's description
 ;   SC_FAILURE      sc arguments: the service's recovery
 ;   SC_FAILUREFLAG  sc arguments: recovery also after a stop with an error
+;   EVENT_SOURCE_KEY  the key of Jobwache's event source below HKLM
 ;   SIGN            optional: a command that signs the file it is given
 ;
 ; Command line of the setup:       /S  /NOSERVICE  /D=<Ordner>
@@ -46,6 +47,7 @@
 !insertmacro REQUIRE_DEFINE SC_DESCRIPTION
 !insertmacro REQUIRE_DEFINE SC_FAILURE
 !insertmacro REQUIRE_DEFINE SC_FAILUREFLAG
+!insertmacro REQUIRE_DEFINE EVENT_SOURCE_KEY
 
 ; The programs are 64-bit; so is the setup, which makes $PROGRAMFILES64 and
 ; the registry its native ones.
@@ -60,9 +62,6 @@ Target amd64-unicode
 !define MAKER_KEY "Software\Pexa"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Horamat"
 !define SERVICE_NAME "Horamat"
-; Jobwache writes what did not end well to the Application log; the event
-; log finds the entries' text in Jobwache.exe's message table.
-!define EVENT_SOURCE_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\Horamat Jobwache"
 ; A folder of 243 characters leaves 15 for "\<name>" below MAX_PATH (259).
 !define UNINSTALLER "Entfernen.exe"
 ; Both programs append names of 12 characters ("\CronTab.txt") to Path in
