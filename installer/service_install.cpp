@@ -85,6 +85,22 @@ bool buildRegisteredPath(const char* programPath, char* out, std::size_t size) {
 
 bool isEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
 
+// Sends the stop control; true when the stop goes on. The control can fail
+// although it does: the service stopped and its process ended before the
+// answer came back (Wine then gives 109), it had stopped already (1062) or
+// it was stopping (1061). What it does now tells: only a service that
+// still runs or starts has refused the stop, and that is reported.
+bool stopUnderway(platform::ScHandle service, platform::ServiceStatus& status) {
+  if (platform::controlService(service, platform::kServiceControlStop, &status)) return true;
+  const std::uint32_t code = platform::lastError();
+  if (platform::queryServiceStatus(service, &status) && (status.currentState == platform::kServiceStopped ||
+                                                         status.currentState == platform::kServiceStopPending)) {
+    return true;
+  }
+  reportFailure("gestoppt", code, 6);
+  return false;
+}
+
 }  // namespace
 
 void setRemovalSleep(SleepFunction sleep) {
@@ -166,10 +182,7 @@ int removeService() {
   platform::ServiceStatus status{};
   if (!platform::queryServiceStatus(service, &status)) {
     reportFailure("deinstalliert", platform::lastError(), 8);
-  } else if (status.currentState != platform::kServiceStopped &&
-             !platform::controlService(service, platform::kServiceControlStop, &status)) {
-    reportFailure("gestoppt", platform::lastError(), 6);
-  } else {
+  } else if (status.currentState == platform::kServiceStopped || stopUnderway(service, status)) {
     // The state is looked at before each of the ten waits, not after the
     // last: once the tenth wait is over, the time allowed is up.
     bool deletionFailed = false;

@@ -781,6 +781,22 @@ TEST_F(InstallerService, RemoveSlowStoppingServiceWaitsOnce) {
   EXPECT_EQ(stops, 1u) << "one stop control, then only looks at the state";
 }
 
+// The service takes the stop and ends before its answer comes back (Wine's
+// manager then fails the control with 109): the stop went through, so the
+// removal goes on instead of reporting a stop that did not fail.
+TEST_F(InstallerService, RemoveGoesOnWhenTheStopsAnswerIsLost) {
+  placeProgram("normal");
+  ASSERT_EQ(install().result, 1);
+  ASSERT_TRUE(waitForState(platform::kServiceRunning, 15000));
+  gSleepUntilStopped = true;
+  testsupport::failServiceCall(testsupport::ServiceCall::Control, 1, 1, 109, true);
+  Captured c = remove();
+  testsupport::clearServiceFaults();
+  EXPECT_EQ(c.result, 1);
+  EXPECT_EQ(c.output, "");
+  EXPECT_TRUE(waitForDeletion(15000));
+}
+
 // A service that never stops: ten waits, then a report instead of silence.
 TEST_F(InstallerService, RemoveServiceThatNeverStopsGivesUpAfterTenWaits) {
   placeProgram("neverstop");

@@ -15,6 +15,7 @@ struct Fault {
   int first = 0;  // 0: none
   int times = 0;
   std::uint32_t code = 0;
+  bool made = false;
 };
 
 constexpr std::size_t kCalls = static_cast<std::size_t>(ServiceCall::Delete) + 1;
@@ -32,8 +33,8 @@ bool fails(ServiceCall call) {
 
 }  // namespace
 
-void failServiceCall(ServiceCall call, int first, int times, std::uint32_t code) {
-  gFaults[static_cast<std::size_t>(call)] = Fault{0, first, times, code};
+void failServiceCall(ServiceCall call, int first, int times, std::uint32_t code, bool made) {
+  gFaults[static_cast<std::size_t>(call)] = Fault{0, first, times, code, made};
 }
 
 void clearServiceFaults() { gFaults = {}; }
@@ -93,7 +94,13 @@ bool wrapQueryServiceStatus(ScHandle service, ServiceStatus* status) {
 }
 
 bool wrapControlService(ScHandle service, std::uint32_t control, ServiceStatus* status) {
-  return fails(ServiceCall::Control) ? false : realControlService(service, control, status);
+  if (!fails(ServiceCall::Control)) return realControlService(service, control, status);
+  const testsupport::Fault& f = testsupport::gFaults[static_cast<std::size_t>(ServiceCall::Control)];
+  if (f.made) {
+    realControlService(service, control, status);
+    platform::setLastError(f.code);
+  }
+  return false;
 }
 
 bool wrapDeleteService(ScHandle service) {

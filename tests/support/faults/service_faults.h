@@ -12,8 +12,10 @@ enum class ServiceCall { OpenManager, Create, Open, Start, Query, Control, Delet
 
 // Counting from now, calls number first to first + times - 1 of call
 // (1 is the next one) fail with code as the system's last error. Another
-// fault of the same call replaces this one.
-void failServiceCall(ServiceCall call, int first, int times, std::uint32_t code);
+// fault of the same call replaces this one. With made, a stop control goes
+// to the service all the same and only its answer is lost, as when the
+// service ends before it answers.
+void failServiceCall(ServiceCall call, int first, int times, std::uint32_t code, bool made = false);
 // Every call goes through again; the counts start afresh.
 void clearServiceFaults();
 
