@@ -40,11 +40,15 @@ expect_true "ohne Einstellungen: kein Log" test ! -e "$install/Horamat.log"
 wine reg add "$regkey" /v Path /t REG_SZ /d "$winstall" /f /reg:64 >/dev/null
 wine reg add "$regkey" /v Version /t REG_SZ /d 1.0.0 /f /reg:64 >/dev/null
 
-# From the console: the dispatcher fails at once, exit code 0, nothing done.
+# From the console: the dispatcher fails, exit code 0, nothing done. Windows
+# fails it at once; Wine's first waits for the control pipe of the service
+# it started last, which that service holds (10.1 s measured here, also in
+# a warm session), so the bound leaves room for that and still tells a
+# return from a scheduler that runs.
 start=$SECONDS
 wine "$winstall\\Zyklant.exe"; rc=$?
 expect_eq "von der Konsole: Exitcode" 0 "$rc"
-expect_true "von der Konsole: sofort zurueck" test $((SECONDS - start)) -le 10
+expect_true "von der Konsole: zurueck" test $((SECONDS - start)) -le 30
 expect_true "von der Konsole: kein Log" test ! -e "$install/Horamat.log"
 
 printf 'echo lauf>> %s\\bat_marker.txt\r\n' "$winstall" > "$install/lauf.bat"
