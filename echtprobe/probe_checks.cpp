@@ -325,7 +325,11 @@ void leftovers(const char* folder, char* seen, std::size_t size) {
   if (viewService(kServiceName).state != ServiceState::none) add("Dienst Horamat");
   if (keyExists(kSettingsKey)) add("Schluessel Software\\Pexa\\Horamat");
   if (keyExists(kUninstallKey) || listedProgram("Horamat")) add("Eintrag in der Programmliste");
-  if (keyExists(kEventSourceKey)) add("Ereignisquelle von Jobwache");
+  if (keyExists(kEventSourceKey)) {
+    char source[64];
+    std::snprintf(source, sizeof source, "Ereignisquelle %s", jobwache::kEventSource);
+    add(source);
+  }
   if (folderExists(gRun.programData)) add(gRun.programData);
   if (folder != nullptr && folderExists(folder)) add(folder);
 }

@@ -299,15 +299,14 @@ TEST_F(JobwacheTest, FiftyRunsEndingTogetherGiveFiftyWholeLines) {
   const std::string go = joinPath(dir, "los");
   std::vector<std::thread> runs;
   std::vector<int> codes(kRuns, -1);
+  const auto ready = [&](int i) { return joinPath(dir, "bereit" + std::to_string(i)); };
   bool allReady = true;
   for (int wave = 0; wave < kRuns && allReady; wave += kWave) {
     for (int i = wave; i < wave + kWave; ++i) {
-      runs.emplace_back([&, i] {
-        codes[i] = call(job + " wait " + joinPath(dir, "bereit" + std::to_string(i)) + " " + go).code;
-      });
+      runs.emplace_back([&, i] { codes[i] = call(job + " wait " + ready(i) + " " + go).code; });
     }
     for (int i = wave; i < wave + kWave && allReady; ++i) {
-      allReady = waitForFile(joinPath(dir, "bereit" + std::to_string(i)));
+      allReady = waitForFile(ready(i));
       EXPECT_TRUE(allReady) << "run " << i << " never started its job; the log holds:\n"
                             << readFile(joinPath(dir, "Jobwache.log"));
     }
