@@ -132,8 +132,19 @@ expect_eq "Text der Warnung" \
 out=$(croncheck "$winstall\\gut.txt" 0); rc=$?
 expect_eq "ohne TZ: keine Warnung" "" "$(grep 'TZ' <<<"$out")"
 wine reg query "$servicekey" /reg:64 >/dev/null 2>&1 || made_servicekey=1
-wine reg add "$envkey" /v TZ /t REG_SZ /d CET-1CEST /f /reg:64 >/dev/null
-wine reg add "$servicekey" /v Environment /t REG_MULTI_SZ /d 'LANG=de\0TZ=EST5EDT' /f /reg:64 >/dev/null
+# Each value is read back before the checker runs: once on CI the machine's
+# TZ was missing for the checker and for its own environment alike, so the
+# write had not reached the registry; a second try tells that from a fault.
+reg_set() {  # <key> <value> <type> <data>
+  local try
+  for try in 1 2 3; do
+    wine reg add "$1" /v "$2" /t "$3" /d "$4" /f /reg:64 >/dev/null 2>&1
+    wine reg query "$1" /v "$2" /reg:64 >/dev/null 2>&1 && return 0
+    echo "(reg add $1 /v $2: nach Versuch $try nicht zu lesen)"
+  done
+}
+reg_set "$envkey" TZ REG_SZ CET-1CEST
+reg_set "$servicekey" Environment REG_MULTI_SZ 'LANG=de\0TZ=EST5EDT'
 out=$(croncheck "$winstall\\gut.txt" 0); rc=$?
 expect_eq "TZ gesetzt: Exitcode 0" 0 "$rc"
 tz_effect='mit TZ rechnet die C-Laufzeit des Dienstes die Ortszeit nach TZ statt nach der Zeitzone von Windows, die Sommerzeit immer nach den Regeln der USA; Auftraege starten dann einige Wochen im Jahr (bei einem TZ, das sie nicht versteht, immer) zur falschen Stunde'
