@@ -90,6 +90,13 @@ key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1; }
 description_of_service() {
   wine reg query "$servicekey" /v Description /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'
 }
+# The description that sc stored, looked for up to 10 s: once on CI the
+# value was not yet to be read right after the installation.
+expect_description() {
+  has_description() { [ "$(description_of_service)" = "$description" ]; }
+  wait_for 10 has_description
+  expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
+}
 state_of() { wine sc query Horamat 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $3}'; }
 # A running scheduler shows its Windows path in the command line; an ended
 # one that is not yet reaped shows only "[Zyklant.exe]". Schedulers of other

@@ -84,7 +84,7 @@ expect_eq "Version" "$version" "$(reg_value Version)"
 expect_eq "nichts in der 32-Bit-Ansicht" "" "$(reg_value Path 32)"
 expect_true "Dienst laeuft" wait_for 20 running
 expect_eq "icacls und sc wie das Setup" "$(install_calls "$winstall" new)" "$(recorded)"
-expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
+expect_description
 expect_true "Ordner fuer Auftraege" test -d "$jobs"
 expect_true "Jobwache.exe im Ordner fuer Auftraege, wie gebaut" cmp -s "$bin/Jobwache.exe" "$jobs/Jobwache.exe"
 expect_eq "Ereignisquelle von Jobwache" "$wjobs\\Jobwache.exe" "$(event_message_file)"

@@ -124,7 +124,7 @@ expect_eq "Setup: Exitcode" 0 "$rc"
 # nothing below it yet.
 expect_eq "icacls und sc, wie sie sein sollen" "$(install_calls "$winstall" new)" "$(recorded)"
 expect_true "Ordner fuer Auftraege angelegt" test -d "$jobs"
-expect_eq "Beschreibung des Dienstes" "$description" "$(description_of_service)"
+expect_description
 python3 "$src/tests/e2e/pe_resources.py" "$install/Entfernen.exe" > "$work/res"
 expect_eq "Entfernen.exe: Version und Symbol" "FileVersion=$version icon=yes" \
   "$(grep -E '^(FileVersion|icon)=' "$work/res" | paste -sd' ')"
